@@ -1,0 +1,127 @@
+#include "app/UpdaterDlg.h"
+
+#include <utility>
+
+namespace tarvik {
+
+std::atomic<CUpdaterDlg*> g_pUpdaterDlg{nullptr};
+
+namespace {
+
+constexpr std::size_t kCommandMaxChars = 4;
+
+// Characters, not bytes: the edit's limit counts what the operator typed.
+std::size_t CharacterCount(const std::string& utf8) {
+    std::size_t count = 0;
+    for (const unsigned char c : utf8) {
+        count += (c & 0xC0) != 0x80 ? 1 : 0;
+    }
+    return count;
+}
+
+}  // namespace
+
+std::string ApplicationTitle(const std::filesystem::path& executable) {
+    return executable.stem().string();
+}
+
+CUpdaterDlg::CUpdaterDlg(DialogView& view, const Clock& clock, std::string appTitle)
+    : m_view(view), m_clock(clock), m_appTitle(std::move(appTitle)) {}
+
+CUpdaterDlg::~CUpdaterDlg() {
+    CUpdaterDlg* self = this;
+    g_pUpdaterDlg.compare_exchange_strong(self, nullptr);
+}
+
+bool CUpdaterDlg::OnInitDialog() {
+    UpdateData(false);  // the port list starts without a selection
+    {
+        std::lock_guard lock(m_dataLock);
+        m_nBaud = 0;
+    }
+    UpdateData(false);
+    g_pUpdaterDlg = this;
+    m_bIdle = 1;
+    {
+        std::lock_guard lock(m_dataLock);
+        m_nPort = 0;
+    }
+    UpdateData(false);  // "USB Port" becomes the selection
+    return true;
+}
+
+DialogData CUpdaterDlg::Snapshot() const {
+    std::lock_guard lock(m_dataLock);
+    return {m_nPort, m_strFileTitle, m_strStatus, m_strCommand};
+}
+
+bool CUpdaterDlg::UpdateData(bool bSaveAndValidate) {
+    if (!bSaveAndValidate) {
+        m_view.ShowData(Snapshot());
+        return true;
+    }
+    DialogData data = Snapshot();
+    m_view.ReadData(data);
+    {
+        std::lock_guard lock(m_dataLock);
+        m_nPort = data.m_nPort;
+        m_strFileTitle = data.m_strFileTitle;
+        m_strStatus = data.m_strStatus;
+        m_strCommand = data.m_strCommand;
+    }
+    if (CharacterCount(data.m_strCommand) > kCommandMaxChars) {
+        AfxMessageBox("Please enter no more than 4 characters.");
+        return false;
+    }
+    return true;
+}
+
+void CUpdaterDlg::MessageBox(const std::string& text, const std::optional<std::string>& caption,
+                             unsigned type) {
+    m_view.ShowMessageBox({MessageKind::Window, caption.value_or(m_appTitle), text, type});
+}
+
+void CUpdaterDlg::AfxMessageBox(const std::string& text) {
+    m_view.ShowMessageBox({MessageKind::Application, m_appTitle, text, kMbOk | kMbIconExclamation});
+}
+
+void CUpdaterDlg::ShowMessage(const OperatorMessage& message) {
+    if (message.kind == MessageKind::Application) {
+        AfxMessageBox(message.text);
+    } else {
+        MessageBox(message.text, message.caption);
+    }
+}
+
+void CUpdaterDlg::SetStatus(const std::string& text) {
+    {
+        std::lock_guard lock(m_dataLock);
+        m_strStatus = text;
+    }
+    UpdateData(false);
+}
+
+void CUpdaterDlg::SetProgress(int position) {
+    m_view.SetProgress(position);
+}
+
+void CUpdaterDlg::EnableRunButton(bool enable) {
+    m_view.EnableRun(enable);
+}
+
+FirmwareFile CUpdaterDlg::CurrentFirmware() const {
+    std::lock_guard lock(m_dataLock);
+    return {m_strFileFolder, m_strFileTitle, m_strFileExt};
+}
+
+ConversionStatus CUpdaterDlg::ConvertElfToBin(const std::string& title) {
+    FirmwareFile file = CurrentFirmware();
+    file.title = title;
+    const ConversionResult result = tarvik::ConvertElfToBin(file);
+    if (result.message) {
+        ShowMessage(*result.message);
+    }
+    return result.status;
+}
+
+}  // namespace tarvik

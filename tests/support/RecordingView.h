@@ -1,0 +1,61 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/DialogView.h"
+
+namespace tarvik::test {
+
+// A DialogView that keeps every call in order, as the operator would have seen it:
+//   "status <text>"       the status line changed
+//   "progress <n>"        the progress bar moved
+//   "run on" / "run off"  the Run button
+//   "box <caption>: <text>" / "appbox <caption>: <text>"  a window or application box
+// Its "controls" hold what ShowData put there, and tests may type into them.
+class RecordingView : public DialogView {
+public:
+    void ShowData(const DialogData& data) override;
+    void ReadData(DialogData& data) override;
+    void ShowMessageBox(const MessageBoxRequest& box) override;
+    void SetProgress(int position) override;
+    void EnableRun(bool enable) override;
+    std::optional<std::filesystem::path> AskFirmwareFile() override;
+
+    std::vector<std::string> Events() const;
+    std::vector<std::string> Boxes() const;  // only the message boxes
+    std::vector<MessageBoxRequest> BoxRequests() const;
+    DialogData Controls() const;
+    bool RunEnabled() const;
+
+    // What the operator types into the controls before the next ReadData.
+    void Type(const std::function<void(DialogData&)>& edit);
+    void QueueFileChoice(std::optional<std::filesystem::path> choice);
+    // Runs while a message box is up, on the thread that shows it.
+    void OnMessageBox(std::function<void(const MessageBoxRequest&)> hook);
+
+    // Waits until an event equal to `event` has been recorded; false after `timeout`.
+    bool WaitFor(const std::string& event,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(60)) const;
+
+private:
+    void Record(std::string event);
+
+    mutable std::mutex m_lock;
+    mutable std::condition_variable m_changed;
+    std::vector<std::string> m_events;
+    std::vector<MessageBoxRequest> m_boxes;
+    DialogData m_controls;
+    bool m_runEnabled = true;
+    std::deque<std::optional<std::filesystem::path>> m_fileChoices;
+    std::function<void(const MessageBoxRequest&)> m_boxHook;
+};
+
+}  // namespace tarvik::test
