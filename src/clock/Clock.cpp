@@ -12,6 +12,10 @@ void SteadyClock::SleepFor(Duration d) const {
     std::this_thread::sleep_for(d);
 }
 
+void SteadyClock::SleepUntil(TimePoint t) const {
+    std::this_thread::sleep_until(t);
+}
+
 std::chrono::microseconds SteadyClock::RealDuration(Duration d) const {
     return d;
 }
@@ -27,6 +31,14 @@ Clock::TimePoint ScaledClock::Now() const {
 
 void ScaledClock::SleepFor(Duration d) const {
     std::this_thread::sleep_for(RealDuration(d));
+}
+
+void ScaledClock::SleepUntil(TimePoint t) const {
+    const auto now = Now();
+    if (t > now) {
+        std::this_thread::sleep_for(
+            std::chrono::duration_cast<std::chrono::nanoseconds>((t - now) / m_factor));
+    }
 }
 
 std::chrono::microseconds ScaledClock::RealDuration(Duration d) const {

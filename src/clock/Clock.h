@@ -15,6 +15,9 @@ public:
 
     virtual TimePoint Now() const = 0;
     virtual void SleepFor(Duration d) const = 0;
+    // Sleeps until `t`, as precisely as the system allows: paced simulations need finer
+    // steps than whole milliseconds.
+    virtual void SleepUntil(TimePoint t) const = 0;
 
     // How long a wait of `d` on this clock lasts in real time; links use it for the time-outs
     // they hand to the operating system.
@@ -26,6 +29,7 @@ class SteadyClock final : public Clock {
 public:
     TimePoint Now() const override;
     void SleepFor(Duration d) const override;
+    void SleepUntil(TimePoint t) const override;
     std::chrono::microseconds RealDuration(Duration d) const override;
 };
 
@@ -36,6 +40,7 @@ public:
 
     TimePoint Now() const override;
     void SleepFor(Duration d) const override;
+    void SleepUntil(TimePoint t) const override;
     std::chrono::microseconds RealDuration(Duration d) const override;
 
 private:

@@ -1,0 +1,103 @@
+#include "serial/PortNames.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+
+namespace tarvik {
+namespace {
+
+constexpr int kFirstPort = 1;
+constexpr int kLastPort = 9;
+
+std::string Trim(const std::string& text) {
+    const auto isSpace = [](unsigned char c) { return std::isspace(c) != 0; };
+    const auto first = std::find_if_not(text.begin(), text.end(), isSpace);
+    const auto last = std::find_if_not(text.rbegin(), text.rend(), isSpace).base();
+    return first < last ? std::string(first, last) : std::string();
+}
+
+// The port index of a "COMn" key in any case, or 0 when the key is something else.
+int PortOfKey(const std::string& key) {
+    if (key.size() != 4 || std::toupper(static_cast<unsigned char>(key[0])) != 'C' ||
+        std::toupper(static_cast<unsigned char>(key[1])) != 'O' ||
+        std::toupper(static_cast<unsigned char>(key[2])) != 'M' || key[3] < '0' || key[3] > '9') {
+        return 0;
+    }
+    return key[3] - '0';
+}
+
+// The device the file maps port `n` to. A later line for the same port wins, as it does
+// in most files of this kind; lines we cannot read are passed over, not fatal, so one typo
+// does not take every port away.
+std::optional<std::filesystem::path> FromFile(const std::filesystem::path& file, int n) {
+    std::ifstream in(file);
+    std::optional<std::filesystem::path> device;
+    std::string line;
+    while (std::getline(in, line)) {
+        line = line.substr(0, line.find('#'));
+        const auto equals = line.find('=');
+        if (equals == std::string::npos) {
+            continue;
+        }
+        const std::string value = Trim(line.substr(equals + 1));
+        if (PortOfKey(Trim(line.substr(0, equals))) == n && value.starts_with('/')) {
+            device = value;
+        }
+    }
+    return device;
+}
+
+}  // namespace
+
+PortNames::PortNames()
+    : PortNames([](const std::string& name) -> std::optional<std::string> {
+          const char* value = std::getenv(name.c_str());
+          if (value == nullptr) {
+              return std::nullopt;
+          }
+          return std::string(value);
+      }) {}
+
+PortNames::PortNames(Environment environment) : m_environment(std::move(environment)) {}
+
+std::optional<std::filesystem::path> PortNames::Resolve(int n) const {
+    if (n < kFirstPort || n > kLastPort) {
+        return std::nullopt;
+    }
+    if (const auto it = m_overrides.find(n); it != m_overrides.end()) {
+        return it->second;
+    }
+    const auto variable = m_environment("TARVIK_COM" + std::to_string(n));
+    if (variable && !variable->empty()) {
+        return std::filesystem::path(*variable);
+    }
+    if (const auto file = ConfigFile(); !file.empty()) {
+        if (auto device = FromFile(file, n)) {
+            return device;
+        }
+    }
+    return std::filesystem::path("/dev/ttyS" + std::to_string(n - 1));
+}
+
+void PortNames::Override(int n, std::filesystem::path device) {
+    if (n >= kFirstPort && n <= kLastPort) {
+        m_overrides[n] = std::move(device);
+    }
+}
+
+std::filesystem::path PortNames::ConfigFile() const {
+    // A relative XDG_CONFIG_HOME is invalid and ignored, as the XDG rules say.
+    const auto xdg = m_environment("XDG_CONFIG_HOME");
+    if (xdg && std::filesystem::path(*xdg).is_absolute()) {
+        return std::filesystem::path(*xdg) / "tarvik" / "ports.conf";
+    }
+    const auto home = m_environment("HOME");
+    if (home && !home->empty()) {
+        return std::filesystem::path(*home) / ".config" / "tarvik" / "ports.conf";
+    }
+    return {};
+}
+
+}  // namespace tarvik

@@ -1,0 +1,340 @@
+#include "serial/PosixSerialPort.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <limits>
+#include <mutex>
+#include <system_error>
+
+namespace tarvik {
+namespace {
+
+// Once a reply has started, a pause this long means the device has said all it will.
+constexpr Clock::Duration kInterByteGap{30};
+
+// The longest a read of n bytes waits: 10 ms a byte, more than a byte takes at any rate we
+// use, and 200 ms for the device to start answering.
+Clock::Duration ReadTimeOut(std::size_t n) {
+    constexpr std::size_t kLargest = 1'000'000'000;  // keeps the sum far from overflowing
+    return Clock::Duration(200) +
+           Clock::Duration(10) * static_cast<Clock::Duration::rep>(std::min(n, kLargest));
+}
+
+std::optional<speed_t> SpeedOf(std::uint32_t baud) {
+    switch (baud) {
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        default:
+            return std::nullopt;
+    }
+}
+
+SerialOpenResult Failure(int error, const std::string& why = {}) {
+    std::string reason = std::generic_category().message(error);
+    if (!why.empty()) {
+        reason += " (" + why + ")";
+    }
+    return {nullptr, {error, reason}};
+}
+
+// The poll() time-out for a wait until `deadline` on `clock`: at least 1 ms while any
+// time remains, so a fast clock never turns the wait into a busy loop of zero time-outs.
+int PollTimeout(const Clock& clock, Clock::TimePoint now, Clock::TimePoint deadline) {
+    const auto remaining = std::chrono::ceil<Clock::Duration>(deadline - now);
+    const auto real = std::chrono::ceil<std::chrono::milliseconds>(clock.RealDuration(remaining));
+    return static_cast<int>(
+        std::clamp<std::int64_t>(real.count(), 1, std::numeric_limits<int>::max()));
+}
+
+// What an open has taken so far; undone in reverse unless handed to a port.
+struct OpenSteps {
+    int fd = -1;
+    bool locked = false;
+    bool exclusive = false;
+    int wake[2] = {-1, -1};
+
+    OpenSteps() = default;
+    OpenSteps(const OpenSteps&) = delete;
+    OpenSteps& operator=(const OpenSteps&) = delete;
+
+    // The port owns everything from here on.
+    void HandOver() {
+        fd = wake[0] = wake[1] = -1;
+        locked = exclusive = false;
+    }
+
+    ~OpenSteps() {
+        if (exclusive) {
+            ::ioctl(fd, TIOCNXCL);
+        }
+        if (locked) {
+            ::flock(fd, LOCK_UN);
+        }
+        for (int d : {wake[0], wake[1], fd}) {
+            if (d >= 0) {
+                ::close(d);
+            }
+        }
+    }
+};
+
+class PosixSerialPort final : public SerialPort {
+public:
+    PosixSerialPort(const Clock& clock, int fd, int wakeRead, int wakeWrite)
+        : m_clock(clock), m_fd(fd), m_wakeRead(wakeRead), m_wakeWrite(wakeWrite) {}
+
+    ~PosixSerialPort() override { Close(); }
+
+    PosixSerialPort(const PosixSerialPort&) = delete;
+    PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+
+    std::optional<std::size_t> Read(std::span<std::uint8_t> buf) override {
+        const Operation op(*this);
+        if (!op) {
+            return std::nullopt;
+        }
+        const std::size_t n = buf.size();
+        if (n == 0) {
+            return 0;
+        }
+        const auto total = m_clock.Now() + ReadTimeOut(n);
+        std::size_t got = 0;
+        Clock::TimePoint lastByte{};
+        for (;;) {
+            const auto now = m_clock.Now();
+            const auto deadline = got > 0 ? std::min(total, lastByte + kInterByteGap) : total;
+            if (now >= deadline) {
+                return got;
+            }
+            pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeRead, POLLIN, 0}};
+            if (::poll(fds, 2, PollTimeout(m_clock, now, deadline)) < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return std::nullopt;
+            }
+            if (fds[1].revents != 0) {
+                return std::nullopt;  // closed while we waited
+            }
+            if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+                return std::nullopt;
+            }
+            if ((fds[0].revents & POLLIN) == 0) {
+                continue;
+            }
+            const ssize_t k = ::read(m_fd, buf.data() + got, n - got);
+            if (k > 0) {
+                got += static_cast<std::size_t>(k);
+                lastByte = m_clock.Now();
+                if (got == n) {
+                    return got;
+                }
+            } else if (k == 0 || (errno != EAGAIN && errno != EINTR)) {
+                // A terminal that reports input and then reads nothing has hung up.
+                return std::nullopt;
+            }
+        }
+    }
+
+    bool Write(std::span<const std::uint8_t> data) override {
+        const Operation op(*this);
+        if (!op) {
+            return false;
+        }
+        std::size_t done = 0;
+        while (done < data.size()) {
+            pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_wakeRead, POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return false;
+            }
+            if (fds[1].revents != 0) {
+                return false;  // closed while the line was full
+            }
+            if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+                return false;
+            }
+            if ((fds[0].revents & POLLOUT) == 0) {
+                continue;
+            }
+            const ssize_t k = ::write(m_fd, data.data() + done, data.size() - done);
+            if (k > 0) {
+                done += static_cast<std::size_t>(k);
+            } else if (k < 0 && errno != EAGAIN && errno != EINTR) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void Purge() override {
+        const Operation op(*this);
+        if (op) {
+            ::tcflush(m_fd, TCIOFLUSH);
+        }
+    }
+
+    void Close() override {
+        std::unique_lock lock(m_lock);
+        if (m_closed) {
+            // Another thread is releasing the port; return only once it is done.
+            m_changed.wait(lock, [this] { return m_released; });
+            return;
+        }
+        m_closed = true;
+        // One byte that nobody reads: from now on every poll of every operation wakes.
+        const std::uint8_t wake = 1;
+        [[maybe_unused]] const ssize_t written = ::write(m_wakeWrite, &wake, 1);
+        m_changed.wait(lock, [this] { return m_active == 0; });
+        lock.unlock();
+
+        // Nothing is inside the descriptor and nothing new can enter, so it is ours alone.
+        ::ioctl(m_fd, TIOCNXCL);
+        ::flock(m_fd, LOCK_UN);
+        ::close(m_fd);
+        ::close(m_wakeRead);
+        ::close(m_wakeWrite);
+
+        lock.lock();
+        m_released = true;
+        m_changed.notify_all();
+    }
+
+    bool IsOpen() const override {
+        std::lock_guard lock(m_lock);
+        return !m_closed;
+    }
+
+private:
+    // Keeps the descriptor alive for the length of one operation; false when closed.
+    class Operation {
+    public:
+        explicit Operation(PosixSerialPort& port) : m_port(port), m_entered(port.Enter()) {}
+        ~Operation() {
+            if (m_entered) {
+                m_port.Leave();
+            }
+        }
+        Operation(const Operation&) = delete;
+        Operation& operator=(const Operation&) = delete;
+        explicit operator bool() const { return m_entered; }
+
+    private:
+        PosixSerialPort& m_port;
+        const bool m_entered;
+    };
+
+    bool Enter() {
+        std::lock_guard lock(m_lock);
+        if (m_closed) {
+            return false;
+        }
+        ++m_active;
+        return true;
+    }
+
+    void Leave() {
+        std::lock_guard lock(m_lock);
+        if (--m_active == 0) {
+            m_changed.notify_all();
+        }
+    }
+
+    const Clock& m_clock;
+    const int m_fd;
+    const int m_wakeRead;
+    const int m_wakeWrite;
+
+    mutable std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_closed = false;
+    bool m_released = false;
+    int m_active = 0;
+};
+
+}  // namespace
+
+PosixSerialPortOpener::PosixSerialPortOpener(const Clock& clock) : m_clock(clock) {}
+
+SerialOpenResult PosixSerialPortOpener::Open(const std::filesystem::path& device,
+                                             std::uint32_t baud) {
+    const auto speed = SpeedOf(baud);
+    if (!speed) {
+        return Failure(EINVAL, "no such baud rate: " + std::to_string(baud));
+    }
+
+    OpenSteps steps;
+    steps.fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (steps.fd < 0) {
+        const int error = errno;
+        // A terminal another program holds with TIOCEXCL refuses the open itself.
+        return error == EBUSY ? Failure(EBUSY, "held by another program") : Failure(error);
+    }
+    termios tio{};
+    // Checked before locking, so that a mistaken path never takes a lock on a shared file.
+    if (::tcgetattr(steps.fd, &tio) != 0) {
+        return Failure(ENOTTY, "not a serial port");
+    }
+    // TIOCEXCL alone does not stop root nor a second open in this process; the lock does.
+    if (::flock(steps.fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        return error == EWOULDBLOCK ? Failure(EBUSY, "held by another program") : Failure(error);
+    }
+    steps.locked = true;
+    if (::ioctl(steps.fd, TIOCEXCL) != 0) {
+        return Failure(errno);
+    }
+    steps.exclusive = true;
+
+    // Raw 8N1: the loader's frames carry every byte value, so nothing may be translated,
+    // stripped, echoed or taken as flow control. Hardware flow control stays as the
+    // operator set it up.
+    tio.c_iflag = 0;
+    tio.c_oflag = 0;
+    tio.c_lflag = 0;
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);
+    tio.c_cflag |= CS8 | CREAD | CLOCAL;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&tio, *speed) != 0 || ::cfsetospeed(&tio, *speed) != 0) {
+        return Failure(errno);
+    }
+    if (::tcsetattr(steps.fd, TCSANOW, &tio) != 0) {
+        return Failure(errno);
+    }
+    // Whatever the line caught before we configured it is noise.
+    if (::tcflush(steps.fd, TCIOFLUSH) != 0) {
+        return Failure(errno);
+    }
+    if (::pipe2(steps.wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return Failure(errno);
+    }
+
+    auto port = std::make_shared<PosixSerialPort>(m_clock, steps.fd, steps.wake[0], steps.wake[1]);
+    steps.HandOver();
+    return {std::move(port), {}};
+}
+
+}  // namespace tarvik

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "clock/Clock.h"
+#include "serial/SerialPort.h"
+
+namespace tarvik {
+
+// Opens real serial ports (and pseudo-terminals) through termios. Every time-out of the
+// ports it returns is measured on `clock`, which must outlive them.
+class PosixSerialPortOpener : public SerialPortOpener {
+public:
+    explicit PosixSerialPortOpener(const Clock& clock);
+
+    SerialOpenResult Open(const std::filesystem::path& device, std::uint32_t baud) override;
+
+private:
+    const Clock& m_clock;
+};
+
+}  // namespace tarvik

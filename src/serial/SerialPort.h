@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace tarvik {
+
+// One open serial port: raw 8N1 at a fixed rate, NUL bytes passed through. Every operation
+// may be called from any thread; Close() wakes a thread blocked in Read or Write on the same
+// port, which then fails. The descriptor is never used once Close() has returned.
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+
+    // Reads up to buf.size() bytes. Returns when all have arrived; once at least one byte
+    // has arrived, also 30 ms after the last byte; in any case after 10 × n + 200 ms with
+    // whatever arrived. Nothing (nullopt) when the port failed or was closed.
+    virtual std::optional<std::size_t> Read(std::span<std::uint8_t> buf) = 0;
+
+    // Blocks until the port has taken every byte; no time-out. False when the port failed
+    // or was closed.
+    virtual bool Write(std::span<const std::uint8_t> data) = 0;
+
+    // Discards both queues.
+    virtual void Purge() = 0;
+
+    // Releases the port, waking any thread blocked on it. Safe to call more than once.
+    virtual void Close() = 0;
+
+    virtual bool IsOpen() const = 0;
+};
+
+// Why an open failed, as the system reported it.
+struct SerialOpenError {
+    int error = 0;  // errno-style code
+    std::string reason;
+};
+
+struct SerialOpenResult {
+    std::shared_ptr<SerialPort> port;  // empty when the open failed
+    SerialOpenError error;
+};
+
+// Opens serial ports by device path. The real one talks to the system; tests wrap it.
+class SerialPortOpener {
+public:
+    virtual ~SerialPortOpener() = default;
+
+    // Opens `device` exclusively (a second open of a held port fails, also within this
+    // process) at `baud` bits per second.
+    virtual SerialOpenResult Open(const std::filesystem::path& device, std::uint32_t baud) = 0;
+};
+
+// The rate of a baud index: 0 = 115200, 1 = 57600, 2 = 38400, 3 = 19200, 4 = 9600,
+// 5 = 4800, 6 = 2400, anything else 9600.
+std::uint32_t BaudRateOfIndex(int index);
+
+}  // namespace tarvik
