@@ -1,0 +1,314 @@
+#include "sim/SerialLoaderSim.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <span>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "sim/Pty.h"
+#include "sim/SerialLoaderProtocol.h"
+
+namespace tarvik::sim {
+
+namespace {
+
+// Start bit, eight data bits, stop bit.
+constexpr int kBitsPerByte = 10;
+constexpr std::size_t kPageSize = 256;
+
+// A message begun and then left alone this long is taken as cut short: a second on the
+// loader's clock, and never less than half a second of real time, so that a busy machine
+// cannot split a frame that the tool wrote whole.
+constexpr Clock::Duration kQuietLimit{1000};
+constexpr auto kQuietLimitReal = std::chrono::milliseconds(500);
+// The longest the thread goes without looking at the stop request, in real time.
+constexpr auto kSlice = std::chrono::milliseconds(10);
+
+std::chrono::nanoseconds ByteTime(std::uint32_t baud) {
+    if (baud == 0) {
+        return std::chrono::nanoseconds(0);
+    }
+    return std::chrono::nanoseconds(std::int64_t{kBitsPerByte} * 1'000'000'000 / baud);
+}
+
+// The stop request: a byte in a pipe wakes the thread out of poll.
+class StopPipe {
+public:
+    StopPipe() {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+            throw std::system_error(errno, std::generic_category(), "pipe2");
+        }
+        m_read = fds[0];
+        m_write = fds[1];
+    }
+    ~StopPipe() {
+        ::close(m_read);
+        ::close(m_write);
+    }
+    StopPipe(const StopPipe&) = delete;
+    StopPipe& operator=(const StopPipe&) = delete;
+
+    int ReadFd() const { return m_read; }
+    void Signal() const {
+        const std::uint8_t byte = 0;
+        // A full pipe already holds a request.
+        [[maybe_unused]] const auto written = ::write(m_write, &byte, 1);
+    }
+
+private:
+    int m_read = -1;
+    int m_write = -1;
+};
+
+}  // namespace
+
+// The loader's thread: it reads the pseudo-terminal, hands each byte to the protocol with
+// the rate the tool has set, and gives the protocol its pacing, its answers and its record.
+struct SerialLoaderSim::Impl final : SerialLoaderProtocol::Host {
+    explicit Impl(SerialLoaderOptions options);
+    ~Impl() override;
+
+    void Run();
+    void CutShortIfQuiet();
+    bool SleepUntil(Clock::TimePoint due) const;
+    void WriteAll(std::span<const std::uint8_t> bytes) const;
+
+    // Changes what the tests read, and wakes WaitForLog.
+    template <typename Change>
+    void Publish(Change change) {
+        std::lock_guard lock(m_lock);
+        change();
+        m_changed.notify_all();
+    }
+
+    void Settle() override;
+    void Log(std::string entry) override {
+        Publish([&] { m_log.push_back(std::move(entry)); });
+    }
+    void Error(std::string text) override {
+        Publish([&] { m_errors.push_back(std::move(text)); });
+    }
+    void Erase() override {
+        Publish([&] {
+            m_pages.clear();
+            m_blocks.clear();
+        });
+    }
+    void Record(std::uint16_t page, std::span<const std::uint8_t> data) override {
+        Publish([&] {
+            m_pages.push_back(page);
+            m_blocks[page].assign(data.begin(), data.end());
+        });
+    }
+    void Reboot() override {
+        Publish([&] { m_rebooted = true; });
+    }
+    bool Wait(Clock::Duration delay) override { return SleepUntil(m_clock.Now() + delay); }
+    void Send(std::span<const std::uint8_t> bytes) override;
+
+    const Clock& m_clock;
+    const SerialLoaderOptions m_options;
+    Pty m_pty;
+    StopPipe m_stop;
+    std::atomic<bool> m_stopping{false};
+    // The most a single sleep on the clock may last, so that it ends within kSlice.
+    std::chrono::steady_clock::duration m_sleepSlice = std::chrono::hours(1);
+
+    // What the tests read.
+    mutable std::mutex m_lock;
+    mutable std::condition_variable m_changed;
+    std::vector<std::string> m_log;
+    std::vector<std::string> m_errors;
+    std::vector<std::uint16_t> m_pages;
+    std::map<std::uint16_t, std::vector<std::uint8_t>> m_blocks;
+    bool m_rebooted = false;
+
+    // The loader thread's own.
+    SerialLoaderProtocol m_protocol;
+    Clock::TimePoint m_messageAt;  // the held message's last byte, on the clock and in real time
+    std::chrono::steady_clock::time_point m_messageAtReal;
+    Clock::TimePoint m_wireAt;  // when the last byte received has come down the wire
+
+    std::thread m_thread;  // last: it starts once everything it uses is there
+};
+
+SerialLoaderSim::Impl::Impl(SerialLoaderOptions options)
+    : m_clock(*options.clock),
+      m_options(std::move(options)),
+      m_protocol(*this, m_options.answerSearch, m_options.faults) {
+    // A clock whose sleeps take no real time (a test's fake) may sleep in long steps.
+    const auto realSecond = m_clock.RealDuration(std::chrono::seconds(1));
+    if (realSecond.count() > 0) {
+        const double clockPerReal = std::chrono::duration<double>(std::chrono::seconds(1)) /
+                                    std::chrono::duration<double>(realSecond);
+        m_sleepSlice = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(kSlice) * clockPerReal);
+    }
+    m_thread = std::thread([this] { Run(); });
+}
+
+SerialLoaderSim::Impl::~Impl() {
+    m_stopping = true;
+    m_stop.Signal();
+    m_thread.join();
+}
+
+void SerialLoaderSim::Impl::Run() {
+    std::array<std::uint8_t, 4096> buffer;
+    bool lineDown = false;
+    while (!m_stopping) {
+        std::array<pollfd, 2> fds = {pollfd{m_stop.ReadFd(), POLLIN, 0},
+                                     pollfd{m_pty.MasterFd(), POLLIN, 0}};
+        // With no slave open a master reports hang-up at once; wait a slice instead of spinning.
+        const nfds_t count = lineDown ? 1 : 2;
+        const bool slice = lineDown || m_protocol.Holding();
+        const int ready = ::poll(fds.data(), count, slice ? static_cast<int>(kSlice.count()) : -1);
+        if ((ready < 0 && errno != EINTR) || fds[0].revents != 0) {
+            return;
+        }
+        lineDown = false;
+        if (ready > 0 && fds[1].revents != 0) {
+            const ssize_t got = ::read(m_pty.MasterFd(), buffer.data(), buffer.size());
+            if (got > 0) {
+                // The rate as the tool has it set now, when the bytes are read.
+                const std::uint32_t baud = m_pty.SlaveBaud();
+                const auto readAt = m_clock.Now();
+                for (ssize_t i = 0; i < got && !m_stopping; ++i) {
+                    // Each byte comes down the wire after the one before it, and not before
+                    // it was read.
+                    m_wireAt = std::max(m_wireAt, readAt) + ByteTime(baud);
+                    if (m_protocol.Take(buffer[static_cast<std::size_t>(i)], baud)) {
+                        m_messageAt = m_clock.Now();
+                        m_messageAtReal = std::chrono::steady_clock::now();
+                    }
+                }
+            } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+                lineDown = true;
+            }
+        }
+        CutShortIfQuiet();
+    }
+}
+
+void SerialLoaderSim::Impl::CutShortIfQuiet() {
+    if (m_protocol.Holding() && m_clock.Now() - m_messageAt >= kQuietLimit &&
+        std::chrono::steady_clock::now() - m_messageAtReal >= kQuietLimitReal) {
+        m_protocol.CutShort();
+    }
+}
+
+// Sleeps on the clock in slices, so that a stop request is seen; false when it came.
+bool SerialLoaderSim::Impl::SleepUntil(Clock::TimePoint due) const {
+    while (!m_stopping) {
+        const auto now = m_clock.Now();
+        if (now >= due) {
+            return true;
+        }
+        m_clock.SleepUntil(due - now > m_sleepSlice ? now + m_sleepSlice : due);
+    }
+    return false;
+}
+
+// The loader acts on a message once its last byte has come down the wire.
+void SerialLoaderSim::Impl::Settle() {
+    if (m_options.paceAtBaud) {
+        SleepUntil(m_wireAt);
+    }
+}
+
+void SerialLoaderSim::Impl::Send(std::span<const std::uint8_t> bytes) {
+    if (!m_options.paceAtBaud) {
+        WriteAll(bytes);
+        return;
+    }
+    const auto byteTime = ByteTime(m_pty.SlaveBaud());
+    auto due = std::max(m_clock.Now(), m_wireAt);
+    for (const std::uint8_t& byte : bytes) {
+        due += byteTime;
+        if (!SleepUntil(due)) {
+            return;
+        }
+        WriteAll({&byte, 1});
+    }
+}
+
+void SerialLoaderSim::Impl::WriteAll(std::span<const std::uint8_t> bytes) const {
+    while (!bytes.empty() && !m_stopping) {
+        const ssize_t written = ::write(m_pty.MasterFd(), bytes.data(), bytes.size());
+        if (written > 0) {
+            bytes = bytes.subspan(static_cast<std::size_t>(written));
+        } else if (written < 0 && errno == EAGAIN) {
+            // The tool is not reading. A pty master reports room to write even when it has
+            // none, so try again a slice later, or give up on the stop request.
+            pollfd stop{m_stop.ReadFd(), POLLIN, 0};
+            if (::poll(&stop, 1, static_cast<int>(kSlice.count())) != 0) {
+                return;
+            }
+        } else if (written == 0 || errno != EINTR) {
+            return;  // the line is gone: the tool hears nothing
+        }
+    }
+}
+
+SerialLoaderSim::SerialLoaderSim(SerialLoaderOptions options)
+    : m_impl(std::make_unique<Impl>(std::move(options))) {}
+
+SerialLoaderSim::~SerialLoaderSim() = default;
+
+std::filesystem::path SerialLoaderSim::DevicePath() const {
+    return m_impl->m_pty.SlavePath();
+}
+
+std::vector<std::string> SerialLoaderSim::Log() const {
+    std::lock_guard lock(m_impl->m_lock);
+    return m_impl->m_log;
+}
+
+std::vector<std::string> SerialLoaderSim::Errors() const {
+    std::lock_guard lock(m_impl->m_lock);
+    return m_impl->m_errors;
+}
+
+std::vector<std::uint16_t> SerialLoaderSim::Pages() const {
+    std::lock_guard lock(m_impl->m_lock);
+    return m_impl->m_pages;
+}
+
+std::vector<std::uint8_t> SerialLoaderSim::Flashed() const {
+    std::lock_guard lock(m_impl->m_lock);
+    if (m_impl->m_blocks.empty()) {
+        return {};
+    }
+    const std::size_t end = m_impl->m_blocks.rbegin()->first * kPageSize + kBlockSize;
+    std::vector<std::uint8_t> image(end, 0);
+    for (const auto& [page, data] : m_impl->m_blocks) {
+        std::copy(data.begin(), data.end(), image.begin() + page * kPageSize);
+    }
+    return image;
+}
+
+bool SerialLoaderSim::Rebooted() const {
+    std::lock_guard lock(m_impl->m_lock);
+    return m_impl->m_rebooted;
+}
+
+bool SerialLoaderSim::WaitForLog(const std::string& entry,
+                                 std::chrono::milliseconds timeout) const {
+    const auto& log = m_impl->m_log;
+    std::unique_lock lock(m_impl->m_lock);
+    return m_impl->m_changed.wait_for(
+        lock, timeout, [&] { return std::find(log.begin(), log.end(), entry) != log.end(); });
+}
+
+}  // namespace tarvik::sim
