@@ -1,5 +1,8 @@
 #include "app/UpdaterDlg.h"
 
+#include "app/OperatorTexts.h"
+
+#include <system_error>
 #include <utility>
 
 namespace tarvik {
@@ -25,10 +28,14 @@ std::string ApplicationTitle(const std::filesystem::path& executable) {
     return executable.stem().string();
 }
 
-CUpdaterDlg::CUpdaterDlg(DialogView& view, const Clock& clock, std::string appTitle)
-    : m_view(view), m_clock(clock), m_appTitle(std::move(appTitle)) {}
+CUpdaterDlg::CUpdaterDlg(DialogView& view, const Clock& clock, std::string appTitle,
+                         UpdaterLinks links)
+    : m_view(view), m_clock(clock), m_appTitle(std::move(appTitle)), m_links(links) {}
 
 CUpdaterDlg::~CUpdaterDlg() {
+    CancelUpdate();
+    JoinWorkers();
+    ClosePort();
     CUpdaterDlg* self = this;
     g_pUpdaterDlg.compare_exchange_strong(self, nullptr);
 }
@@ -122,6 +129,104 @@ ConversionStatus CUpdaterDlg::ConvertElfToBin(const std::string& title) {
         ShowMessage(*result.message);
     }
     return result.status;
+}
+
+}  // namespace tarvik
+
+namespace tarvik {
+
+void CUpdaterDlg::OnRun() {
+    // A disabled Run button cannot be pressed; a command that reaches us anyway is ignored.
+    if (!m_bRunEnabled) {
+        return;
+    }
+    JoinWorkers();  // the last update's threads have ended; reap them
+    UpdateData(true);
+    std::string ext;
+    std::string title;
+    {
+        std::lock_guard lock(m_dataLock);
+        ext = m_strFileExt;
+        title = m_strFileTitle;
+    }
+    if (!EqualsNoCase(ext, "BIN")) {
+        switch (ConvertElfToBin(title)) {
+            case ConversionStatus::Converted:
+                break;
+            case ConversionStatus::Failed:
+                MessageBox("File Convert fail!", "Error");
+                return;
+            case ConversionStatus::OutputFailed:
+                return;  // the operator has been told which file and why
+        }
+    }
+    m_outcome = UpdateOutcome::None;
+    RunSerial();
+}
+
+void CUpdaterDlg::OnStop() {
+    m_bIdle = 1;
+    {
+        std::lock_guard lock(m_dataLock);
+        m_strStatus = kStopped;
+    }
+    ClosePort();
+    UpdateData(false);
+}
+
+void CUpdaterDlg::OnClose() {
+    m_bIdle = 1;
+    m_clock.SleepFor(std::chrono::milliseconds(50));
+}
+
+void CUpdaterDlg::CancelUpdate() {
+    m_bCancel = true;
+    m_bIdle = 1;
+}
+
+void CUpdaterDlg::JoinWorkers() {
+    for (std::thread* worker : {&m_sendThread, &m_receiveThread}) {
+        if (worker->joinable() && worker->get_id() != std::this_thread::get_id()) {
+            worker->join();
+        }
+    }
+}
+
+std::shared_ptr<SerialPort> CUpdaterDlg::Port() const {
+    std::lock_guard lock(m_dataLock);
+    return m_hComm;
+}
+
+void CUpdaterDlg::ClosePort() {
+    std::shared_ptr<SerialPort> port;
+    {
+        std::lock_guard lock(m_dataLock);
+        port.swap(m_hComm);
+    }
+    if (port) {
+        port->Close();
+    }
+}
+
+void CUpdaterDlg::ClosePort(const std::shared_ptr<SerialPort>& port) {
+    {
+        std::lock_guard lock(m_dataLock);
+        if (m_hComm == port) {
+            m_hComm.reset();
+        }
+    }
+    if (port) {
+        port->Close();
+    }
+}
+
+bool CUpdaterDlg::StartWorker(std::thread& slot, void (CUpdaterDlg::*proc)()) {
+    try {
+        slot = std::thread(proc, this);
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
 }
 
 }  // namespace tarvik

@@ -1,29 +1,73 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <thread>
 
 #include "app/DialogView.h"
 #include "app/UpdaterState.h"
 #include "clock/Clock.h"
 #include "image/ConvertElfToBin.h"
 #include "image/FirmwareFiles.h"
+#include "image/FirmwareImage.h"
 #include "image/OperatorMessage.h"
+#include "serial/PortNames.h"
+#include "serial/SerialPort.h"
 
 namespace tarvik {
+
+// What the dialog reaches outside itself; a missing link makes its road unavailable.
+struct UpdaterLinks {
+    SerialPortOpener* serial = nullptr;
+    const PortNames* ports = nullptr;
+};
+
+// How the last update ended, for fronts that report an exit status.
+enum class UpdateOutcome { None, Succeeded, Failed, Cancelled };
 
 // The updater: its state, every handler and every road. It knows no toolkit and reaches
 // the operator only through its DialogView.
 class CUpdaterDlg : public UpdaterState {
 public:
-    CUpdaterDlg(DialogView& view, const Clock& clock, std::string appTitle);
-    ~CUpdaterDlg();
+    CUpdaterDlg(DialogView& view, const Clock& clock, std::string appTitle,
+                UpdaterLinks links = {});
+    // Ends whatever still runs (a search stops, a download ends at its next step) and joins
+    // every worker.
+    virtual ~CUpdaterDlg();
 
     CUpdaterDlg(const CUpdaterDlg&) = delete;
     CUpdaterDlg& operator=(const CUpdaterDlg&) = delete;
 
     bool OnInitDialog();
+
+    // Run: converts the firmware when needed, then starts the road of the selected port.
+    void OnRun();
+    // Ends a serial search and closes the serial port.
+    void OnStop();
+    // The window is closing: no search goes on after this.
+    void OnClose();
+    // Ends the running update at its next step with nothing more sent (Ctrl+C, a window
+    // closed during a download).
+    void CancelUpdate();
+    // Waits for the workers of the last update to end.
+    void JoinWorkers();
+    UpdateOutcome LastOutcome() const { return m_outcome; }
+
+    // Serial port access on m_hComm.
+    bool OpenSerialPort();
+    bool WriteSerialOnce(std::span<const std::uint8_t> data);
+    int ReadSerial(char* buffer, int count, std::uint32_t timeout);
+    bool WriteSerialBytes(SerialPort& port, std::span<const std::uint8_t> data);
+
+    // The serial road: wake, search, download.
+    void RunSerial();
+    void SendThreadProc();
+    void ReceiveThreadProc();
+    void SerialDownload();
+    bool WaitAck(SerialPort& port);
 
     // true: controls into members; false: members into controls. False when a value
     // fails its check (the operator has been told).
@@ -52,12 +96,35 @@ public:
     const Clock& GetClock() const { return m_clock; }
     DialogView& View() { return m_view; }
 
+    // The serial port in m_hComm, shared with whoever uses it, or none.
+    std::shared_ptr<SerialPort> Port() const;
+    // Takes the port out of m_hComm and closes it; a thread blocked on it wakes and fails.
+    void ClosePort();
+    // Closes `port`, and empties m_hComm if it still holds that port.
+    void ClosePort(const std::shared_ptr<SerialPort>& port);
+
+protected:
+    // Starts a worker in `slot`; false when the system cannot start it.
+    virtual bool StartWorker(std::thread& slot, void (CUpdaterDlg::*proc)());
+
 private:
     DialogData Snapshot() const;
+    void SetOutcome(UpdateOutcome outcome) { m_outcome = outcome; }
+    // A download's failure exit: release, close, then tell the operator.
+    void EndDownload(const std::shared_ptr<SerialPort>& port, FirmwareImage& image,
+                     const std::string& text, const std::string& caption);
+    void EndCancelled(const std::shared_ptr<SerialPort>& port, FirmwareImage& image);
 
     DialogView& m_view;
     const Clock& m_clock;
     const std::string m_appTitle;
+    UpdaterLinks m_links;
+
+    std::atomic<bool> m_bRunEnabled{true};
+    std::atomic<bool> m_bCancel{false};
+    std::atomic<UpdateOutcome> m_outcome{UpdateOutcome::None};
+    std::thread m_sendThread;
+    std::thread m_receiveThread;
 };
 
 // The one dialog of the process, set when it initialises and cleared when it goes away.

@@ -1,0 +1,376 @@
+// The serial road end to end: Run wakes, searches and downloads over a real pseudo-terminal
+// to the simulated loader, which checks every byte; the operator's view is recorded.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/UpdaterDlg.h"
+#include "serial/PosixSerialPort.h"
+#include "sim/SerialLoaderSim.h"
+#include "support/RecordingView.h"
+#include "support/TempDir.h"
+
+namespace tarvik {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Events = std::vector<std::string>;
+using sim::Fault;
+using sim::FaultKind;
+
+sim::SerialLoaderOptions WithFault(int step, Fault fault) {
+    sim::SerialLoaderOptions options;
+    options.faults[step] = std::move(fault);
+    return options;
+}
+
+sim::SerialLoaderOptions NeverAnswers() {
+    sim::SerialLoaderOptions options;
+    options.answerSearch = false;
+    return options;
+}
+
+PortNames NoEnvironment() {
+    return PortNames([](const std::string&) { return std::optional<std::string>(); });
+}
+
+// A dialog whose workers can be refused, as a system out of threads would.
+class RefusingDlg : public CUpdaterDlg {
+public:
+    using CUpdaterDlg::CUpdaterDlg;
+    int refuseStart = -1;  // 0: the first worker, 1: the second
+
+protected:
+    bool StartWorker(std::thread& slot, void (CUpdaterDlg::*proc)()) override {
+        return m_started++ == refuseStart ? false : CUpdaterDlg::StartWorker(slot, proc);
+    }
+
+private:
+    int m_started = 0;
+};
+
+class SerialRoadTest : public ::testing::Test {
+protected:
+    // A loader on COM3, and a dialog on the same clock, initialised and set to COM3.
+    // Anything from an earlier Start goes first, dialog before loader.
+    void Start(sim::SerialLoaderOptions options = {}, double speed = 4) {
+        m_dlg.reset();
+        m_sim.reset();
+        m_view = std::make_unique<test::RecordingView>();
+        m_ports = NoEnvironment();
+        m_clock = std::make_unique<ScaledClock>(speed);
+        options.clock = m_clock.get();
+        m_sim = std::make_unique<sim::SerialLoaderSim>(options);
+        m_ports.Override(3, m_sim->DevicePath());
+        m_opener = std::make_unique<PosixSerialPortOpener>(*m_clock);
+        m_dlg = std::make_unique<RefusingDlg>(*m_view, *m_clock, "tarvik-updater",
+                                              UpdaterLinks{m_opener.get(), &m_ports});
+        m_dlg->OnInitDialog();
+        m_view->Type([](DialogData& c) { c.m_nPort = 3; });
+    }
+
+    // The operator chooses `name` in the test folder, as the file dialog would leave it.
+    void Choose(const std::string& name) {
+        const FirmwareFile file = FirmwareFileFromPath(m_dir.Path() / name);
+        m_dlg->m_strFileFolder = file.folder;
+        m_dlg->m_strFileExt = file.ext;
+        m_view->Type([&](DialogData& c) { c.m_strFileTitle = file.title; });
+    }
+
+    Bytes ChooseImage(std::size_t size) {
+        Bytes image = test::PatternBytes(size, static_cast<unsigned>(size));
+        m_dir.Write("fw.bin", image);
+        Choose("fw.bin");
+        return image;
+    }
+
+    void RunToEnd() {
+        m_dlg->OnRun();
+        m_dlg->JoinWorkers();
+    }
+
+    // The events from the download's start on: the search's own are interleaved by timing.
+    Events DownloadEvents() const {
+        const Events all = m_view->Events();
+        auto from = std::find(all.begin(), all.end(), "status Progressing...");
+        while (from != all.begin() && *(from - 1) == "progress 0") {
+            --from;
+        }
+        return Events(from, all.end());
+    }
+
+    static Bytes Padded(Bytes image) {
+        image.resize((image.size() + kBlockSize - 1) / kBlockSize * kBlockSize, 0);
+        return image;
+    }
+
+    Events SimLogWithoutSearch() const {
+        Events log = m_sim->Log();
+        std::erase(log, "search@115200");
+        return log;
+    }
+
+    test::TempDir m_dir;
+    std::unique_ptr<test::RecordingView> m_view;
+    PortNames m_ports = NoEnvironment();
+    std::unique_ptr<ScaledClock> m_clock;
+    std::unique_ptr<sim::SerialLoaderSim> m_sim;
+    std::unique_ptr<PosixSerialPortOpener> m_opener;
+    std::unique_ptr<RefusingDlg> m_dlg;
+};
+
+TEST_F(SerialRoadTest, ThreeBlocksGoOutInOrderAndTheOperatorSeesEveryStep) {
+    Start();
+    const Bytes image = ChooseImage(5000);
+    RunToEnd();
+    ASSERT_TRUE(m_sim->WaitForLog("URBTU"));  // the tool does not wait for the loader to read it
+    EXPECT_EQ(m_sim->Errors(), Events{});
+    EXPECT_EQ(SimLogWithoutSearch(),
+              (Events{"wake@9600", "wake@9600", "UCLRU", "UFLHU", "frame 0x0008", "UFLHU",
+                      "frame 0x0010", "UFLHU", "frame 0x0000", "URBTU"}));
+    EXPECT_EQ(m_sim->Flashed(), Padded(image));
+    EXPECT_TRUE(m_sim->Rebooted());
+    EXPECT_EQ(DownloadEvents(), (Events{"progress 0", "status Progressing...", "progress 33",
+                                        "progress 66", "progress 100", "status Download Finished!",
+                                        "box Update: Download Finished!", "run on"}));
+    const Events all = m_view->Events();
+    EXPECT_EQ(all.front(), "run off");
+    EXPECT_NE(std::find(all.begin(), all.end(), "status  Device Found!"), all.end());
+    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Succeeded);
+    EXPECT_EQ(m_dlg->m_bIdle, 1);
+    EXPECT_EQ(m_dlg->m_nBaud, 0);
+    EXPECT_FALSE(m_dlg->Port());
+}
+
+TEST_F(SerialRoadTest, ImagesOfOneTwoAndOneHundredTwentyEightBlocksArriveWhole) {
+    for (const std::size_t size : {std::size_t{100}, std::size_t{2049}, std::size_t{256 * 1024}}) {
+        SCOPED_TRACE(size);
+        Start();
+        const Bytes image = ChooseImage(size);
+        RunToEnd();
+        EXPECT_EQ(m_sim->Errors(), Events{});
+        EXPECT_EQ(m_sim->Flashed(), Padded(image));
+        const auto pages = m_sim->Pages();
+        ASSERT_FALSE(pages.empty());
+        EXPECT_EQ(pages.back(), 0);
+        EXPECT_EQ(pages.size(), (size + kBlockSize - 1) / kBlockSize);
+        EXPECT_EQ(m_view->Boxes(), Events{"box Update: Download Finished!"});
+        if (size <= kBlockSize) {
+            EXPECT_EQ(DownloadEvents(), (Events{"progress 0", "status Progressing...",
+                                                "progress 100", "status Download Finished!",
+                                                "box Update: Download Finished!", "run on"}));
+        }
+    }
+}
+
+TEST_F(SerialRoadTest, EachMissingOrWrongAcknowledgementEndsWithItsTwoBoxes) {
+    struct Case {
+        const char* what;
+        int step;
+        Fault fault;
+        Events boxes;
+        const char* lastSeen;
+    };
+    const std::vector<Case> cases = {
+        {"silent after the clear command",
+         0,
+         {FaultKind::Silence, {}, {}},
+         {"box Fail: Timeout fail!", "box UCLRU: NO Ack!"},
+         "UCLRU"},
+        {"wrong reply to a flash command",
+         1,
+         {FaultKind::WrongReply, {'U', '6', 'U'}, {}},
+         {"box tarvik-updater: U,6,U", "box UFLHU: NO Ack!"},
+         "UFLHU"},
+        {"silent after the first block",
+         2,
+         {FaultKind::Silence, {}, {}},
+         {"box Fail: Timeout fail!", "box data: NO Ack 2!"},
+         "frame 0x0008"},
+        {"stray byte after an acknowledgement",
+         2,
+         {FaultKind::StrayBytes, {'x'}, {}},
+         {"box tarvik-updater: x,U,5", "box UFLHU: NO Ack!"},
+         "UFLHU"},
+        {"silent after block 0",
+         6,
+         {FaultKind::Silence, {}, {}},
+         {"box Fail: Timeout fail!", "box data: NO Ack 2!"},
+         "frame 0x0000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Start(WithFault(c.step, c.fault), 25);
+        ChooseImage(5000);
+        RunToEnd();
+        EXPECT_EQ(m_view->Boxes(), c.boxes);
+        EXPECT_EQ(SimLogWithoutSearch().back(), c.lastSeen);  // nothing sent after the failure
+        EXPECT_FALSE(m_sim->Rebooted());
+        EXPECT_TRUE(m_view->RunEnabled());
+        EXPECT_EQ(m_view->Events().back(), "run on");
+        EXPECT_EQ(m_view->Controls().m_strStatus, "Progressing...");
+        EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Failed);
+        EXPECT_FALSE(m_dlg->Port());
+    }
+}
+
+TEST_F(SerialRoadTest, AcknowledgementJustInsideTheFiveSecondsCountsAndJustOutsideDoesNot) {
+    Start(WithFault(1, {FaultKind::LateAck, {}, std::chrono::milliseconds(4600)}));
+    ChooseImage(100);
+    RunToEnd();
+    EXPECT_EQ(m_view->Boxes(), Events{"box Update: Download Finished!"});
+
+    Start(WithFault(1, {FaultKind::LateAck, {}, std::chrono::milliseconds(5400)}));
+    ChooseImage(100);
+    RunToEnd();
+    EXPECT_EQ(m_view->Boxes(), (Events{"box Fail: Timeout fail!", "box UFLHU: NO Ack!"}));
+}
+
+TEST_F(SerialRoadTest, StopDuringTheSearchEndsItWithoutADownload) {
+    Start(NeverAnswers());
+    ChooseImage(5000);
+    m_dlg->OnRun();
+    ASSERT_TRUE(m_sim->WaitForLog("search@115200"));
+    EXPECT_FALSE(m_view->RunEnabled());
+    m_dlg->OnStop();
+    m_dlg->JoinWorkers();
+    EXPECT_TRUE(m_view->RunEnabled());
+    EXPECT_EQ(m_view->Controls().m_strStatus, " Stop !!");
+    EXPECT_EQ(m_view->Boxes(), Events{});
+    const Events log = m_sim->Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "UCLRU"), 0);
+    EXPECT_EQ(m_dlg->m_bIdle, 1);
+    EXPECT_FALSE(m_dlg->Port());
+    // The port is free again: a second Run finds a device that answers... or at least opens.
+    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Cancelled);
+}
+
+TEST_F(SerialRoadTest, ClosingOrCancellingDuringTheSearchLetsThePortGo) {
+    Start(NeverAnswers());
+    ChooseImage(5000);
+    m_dlg->OnRun();
+    ASSERT_TRUE(m_sim->WaitForLog("search@115200"));
+    m_dlg->OnClose();
+    m_dlg->JoinWorkers();
+    EXPECT_TRUE(m_view->RunEnabled());
+    EXPECT_FALSE(m_dlg->Port());
+    EXPECT_EQ(m_view->Boxes(), Events{});
+    const auto reopened = m_opener->Open(m_sim->DevicePath(), 115200);
+    EXPECT_TRUE(reopened.port) << reopened.error.reason;
+}
+
+TEST_F(SerialRoadTest, CancelDuringTheDownloadSendsNothingMore) {
+    Start(WithFault(4, {FaultKind::LateAck, {}, std::chrono::milliseconds(2000)}));
+    ChooseImage(5000);
+    m_dlg->OnRun();
+    ASSERT_TRUE(m_sim->WaitForLog("frame 0x0010"));
+    m_dlg->CancelUpdate();
+    m_dlg->JoinWorkers();
+    EXPECT_EQ(SimLogWithoutSearch().back(), "frame 0x0010");
+    EXPECT_EQ(m_view->Boxes(), Events{});
+    EXPECT_EQ(m_view->Controls().m_strStatus, " Stop !!");
+    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Cancelled);
+    EXPECT_TRUE(m_view->RunEnabled());
+    EXPECT_FALSE(m_dlg->Port());
+}
+
+TEST_F(SerialRoadTest, PortClosedUnderTheDownloadEndsItThroughAFailureExit) {
+    Start(WithFault(2, {FaultKind::Silence, {}, {}}), 1);
+    ChooseImage(5000);
+    m_dlg->OnRun();
+    ASSERT_TRUE(m_sim->WaitForLog("frame 0x0008"));
+    m_dlg->OnStop();
+    m_dlg->JoinWorkers();
+    EXPECT_EQ(m_view->Boxes(),
+              (Events{"box Fail: The serial port was closed or failed.", "box data: NO Ack 2!"}));
+    EXPECT_TRUE(m_view->RunEnabled());
+    EXPECT_EQ(SimLogWithoutSearch().back(), "frame 0x0008");
+}
+
+TEST_F(SerialRoadTest, PortThatCannotBeOpenedIsToldOnceAndLeavesRunEnabled) {
+    Start();
+    ChooseImage(100);
+    // Held by someone else.
+    auto holder = m_opener->Open(m_sim->DevicePath(), 9600);
+    ASSERT_TRUE(holder.port);
+    RunToEnd();
+    holder.port->Close();
+    // Not there at all; and the USB entry, which names no serial port.
+    m_ports.Override(5, m_dir.Path() / "no-such-tty");
+    m_view->Type([](DialogData& c) { c.m_nPort = 5; });
+    RunToEnd();
+    m_view->Type([](DialogData& c) { c.m_nPort = 0; });
+    m_dlg->RunSerial();
+    EXPECT_EQ(m_view->Boxes(), Events(3, "box tarvik-updater: Serial Port is unavaible!"));
+    for (const auto& box : m_view->BoxRequests()) {
+        EXPECT_EQ(box.type, kMbIconHand);
+    }
+    EXPECT_TRUE(m_view->RunEnabled());
+    EXPECT_EQ(m_dlg->m_nBaud, 0);
+    EXPECT_EQ(m_sim->Log(), Events{});
+}
+
+TEST_F(SerialRoadTest, WorkersThatCannotStartLeaveRunEnabledAndThePortFree) {
+    for (const int refused : {0, 1}) {
+        SCOPED_TRACE(refused);
+        Start();
+        m_dlg->refuseStart = refused;
+        ChooseImage(100);
+        RunToEnd();
+        EXPECT_EQ(m_view->Boxes(),
+                  Events{refused == 0 ? "box tarvik-updater: SendThread fail!"
+                                      : "box tarvik-updater: ReceiveThread fail!"});
+        EXPECT_TRUE(m_view->RunEnabled());
+        EXPECT_EQ(m_dlg->m_bIdle, 1);
+        EXPECT_FALSE(m_dlg->Port());
+        EXPECT_TRUE(m_opener->Open(m_sim->DevicePath(), 115200).port);
+    }
+}
+
+TEST_F(SerialRoadTest, ConversionRunsFirstAndItsFailureTouchesNoPort) {
+    Start();
+    // No file chosen at all.
+    RunToEnd();
+    EXPECT_EQ(m_view->Boxes(), (Events{"box tarvik-updater: Please select a file first !",
+                                       "box Error: File Convert fail!"}));
+    EXPECT_EQ(m_sim->Log(), Events{});
+
+    // An ELF: converted beside itself, then flashed.
+    Bytes elf(0x400, 0);
+    elf[1] = 'E', elf[2] = 'L', elf[3] = 'F', elf[28] = 0x34, elf[44] = 1;
+    elf[0x34 + 5] = 0x02;   // p_offset 0x200
+    elf[0x34 + 16] = 0x80;  // p_filesz 0x80
+    for (std::size_t i = 0x200; i < 0x400; ++i) {
+        elf[i] = static_cast<std::uint8_t>(i);
+    }
+    m_dir.Write("app.out", elf);
+    Choose("app.out");
+    RunToEnd();
+    EXPECT_EQ(m_sim->Errors(), Events{});
+    Bytes expected(elf.begin() + 0x200, elf.begin() + 0x280);
+    EXPECT_EQ(m_dir.Read("app.bin"), expected);
+    EXPECT_EQ(m_sim->Flashed(), Padded(expected));
+}
+
+TEST_F(SerialRoadTest, EmptyImageIsRefusedBeforeTheDownloadSendsAByte) {
+    Start();
+    m_dir.Write("fw.bin", {});
+    Choose("fw.bin");
+    RunToEnd();
+    const auto boxes = m_view->Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("fw.bin is empty; nothing was sent."), std::string::npos);
+    const Events log = m_sim->Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "UCLRU"), 0);
+    EXPECT_TRUE(m_view->RunEnabled());
+}
+
+TEST_F(SerialRoadTest, StopWhileIdleOnlyShowsItsStatus) {
+    Start();
+    m_dlg->OnStop();
+    EXPECT_EQ(m_view->Events(), Events{"status  Stop !!"});
+    EXPECT_EQ(m_dlg->m_bIdle, 1);
+}
+
+}  // namespace
+}  // namespace tarvik
