@@ -1,0 +1,104 @@
+#include "cli/FlashOptions.h"
+
+#include "image/FirmwareFiles.h"
+
+namespace tarvik::cli {
+
+const char* const kFlashUsage =
+    R"(Usage: tarvik-flash [--port PORT] [--trace FILE] [--simulate] FIRMWARE
+       tarvik-flash --demo [--port PORT] [--trace FILE]
+
+Flashes FIRMWARE into the device, or its cradle, through its boot loader.
+FIRMWARE is a raw image (.bin) or an ELF executable (.out), which is converted into
+a .bin beside it first.
+
+Options:
+  --port PORT    usb (the default), COM1 to COM9, or a serial device path such as
+                 /dev/ttyUSB0. COMn resolves through TARVIK_COMn, then the COMn= lines
+                 of ~/.config/tarvik/ports.conf, then /dev/ttyS(n-1).
+  --trace FILE   append every byte on the wire to FILE, with times in milliseconds.
+  --simulate     flash a simulated device instead of a real one.
+  --demo         --simulate with the demo firmware, at the real line speed.
+  --help         show this text.
+  --version      show the version.
+
+Ctrl+C stops the search, or ends a download at its next step.
+Exit status: 0 when the download finished, 1 when it failed, 2 for a usage error,
+130 when stopped with Ctrl+C.
+)";
+
+std::optional<PortChoice> ParsePort(const std::string& port) {
+    if (EqualsNoCase(port, "usb")) {
+        return PortChoice{0, std::nullopt};
+    }
+    if (port.size() == 4 && EqualsNoCase(port.substr(0, 3), "COM") && port[3] >= '1' &&
+        port[3] <= '9') {
+        return PortChoice{port[3] - '0', std::nullopt};
+    }
+    if (port.find('/') != std::string::npos) {
+        return PortChoice{1, std::filesystem::path(port)};
+    }
+    return std::nullopt;
+}
+
+std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& args,
+                                              std::string& error) {
+    FlashOptions options;
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const auto value = [&](const char* name) -> std::optional<std::string> {
+            if (i + 1 >= args.size()) {
+                error = std::string(name) + " needs a value";
+                return std::nullopt;
+            }
+            return args[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            options.action = FlashOptions::Action::Help;
+            return options;
+        }
+        if (arg == "--version") {
+            options.action = FlashOptions::Action::Version;
+            return options;
+        }
+        if (arg == "--port") {
+            const auto port = value("--port");
+            if (!port) {
+                return std::nullopt;
+            }
+            if (!ParsePort(*port)) {
+                error = "unknown port '" + *port + "': use usb, COM1 to COM9 or a device path";
+                return std::nullopt;
+            }
+            options.port = *port;
+        } else if (arg == "--trace") {
+            const auto file = value("--trace");
+            if (!file) {
+                return std::nullopt;
+            }
+            options.trace = *file;
+        } else if (arg == "--simulate") {
+            options.simulate = true;
+        } else if (arg == "--demo") {
+            options.demo = true;
+            options.simulate = true;
+        } else if (arg.starts_with("-") && arg != "-") {
+            error = "unknown option '" + arg + "'";
+            return std::nullopt;
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (options.demo ? !positional.empty() : positional.size() != 1) {
+        error = options.demo ? "--demo flashes its own firmware; give no FIRMWARE"
+                             : "give exactly one FIRMWARE file";
+        return std::nullopt;
+    }
+    if (!options.demo) {
+        options.firmware = positional.front();
+    }
+    return options;
+}
+
+}  // namespace tarvik::cli

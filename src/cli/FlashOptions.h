@@ -1,0 +1,36 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvik::cli {
+
+// What `tarvik-flash` was asked to do.
+struct FlashOptions {
+    enum class Action { Flash, Help, Version };
+    Action action = Action::Flash;
+    std::string port = "usb";  // "usb", "COM1".."COM9", or a device path
+    std::optional<std::filesystem::path> trace;
+    std::filesystem::path firmware;
+    bool simulate = false;  // against the simulated loader
+    bool demo = false;      // simulate, with the firmware shipped for the demo
+};
+
+// The port's index in the port list (0 = USB, n = COMn) and, for a device path, the device.
+struct PortChoice {
+    int index = 0;
+    std::optional<std::filesystem::path> device;
+};
+
+// Parses the arguments (without the program name); the error text on a usage error.
+std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& args,
+                                              std::string& error);
+
+// "usb", "COMn" (any case) or a path; nothing for anything else.
+std::optional<PortChoice> ParsePort(const std::string& port);
+
+extern const char* const kFlashUsage;
+
+}  // namespace tarvik::cli
