@@ -9,6 +9,18 @@ namespace {
 constexpr auto kJoinGap = std::chrono::milliseconds(2);
 constexpr std::size_t kBytesPerLine = 32;
 
+std::string HexLine(const char* direction, std::span<const std::uint8_t> bytes) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string body = direction;
+    body.reserve(body.size() + 3 * bytes.size());
+    for (const std::uint8_t b : bytes) {
+        body += ' ';
+        body += kHex[b >> 4];
+        body += kHex[b & 0x0F];
+    }
+    return body;
+}
+
 }  // namespace
 
 WireTrace::WireTrace(const std::string& file) : m_file(std::fopen(file.c_str(), "a")) {}
@@ -46,18 +58,18 @@ void WireTrace::Bytes(const char* direction, std::span<const std::uint8_t> bytes
     }
 }
 
+void WireTrace::Report(const char* direction, std::span<const std::uint8_t> report) {
+    std::lock_guard lock(m_lock);
+    const auto now = std::chrono::steady_clock::now();
+    EndLine();
+    Line(now, HexLine(direction, report));
+}
+
 void WireTrace::EndLine() {
     if (m_lineDirection.empty()) {
         return;
     }
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string body = m_lineDirection;
-    for (const std::uint8_t b : m_lineBytes) {
-        body += ' ';
-        body += kHex[b >> 4];
-        body += kHex[b & 0x0F];
-    }
-    Line(m_lineStart, body);
+    Line(m_lineStart, HexLine(m_lineDirection.c_str(), m_lineBytes));
     m_lineDirection.clear();
     m_lineBytes.clear();
 }

@@ -13,6 +13,7 @@ namespace tarvik {
 // Every byte on the wire, for the person whose device misbehaves:
 //   <milliseconds since start> tx|rx <hex bytes>
 //   <milliseconds since start> open <device> <baud>   /   close <device>
+// Byte lines join a burst up to 32 bytes; a HID report is one line of its own, whole.
 // Thread-safe; lines are written whole and flushed.
 class WireTrace {
 public:
@@ -26,10 +27,14 @@ public:
 
     void Transmit(std::span<const std::uint8_t> bytes) { Bytes("tx", bytes); }
     void Receive(std::span<const std::uint8_t> bytes) { Bytes("rx", bytes); }
+    // One report per line, however long, so a report reads as the unit the device sees.
+    void TransmitReport(std::span<const std::uint8_t> report) { Report("tx", report); }
+    void ReceiveReport(std::span<const std::uint8_t> report) { Report("rx", report); }
     void Note(const std::string& text);  // open, close and the like
 
 private:
     void Bytes(const char* direction, std::span<const std::uint8_t> bytes);
+    void Report(const char* direction, std::span<const std::uint8_t> report);
     void Line(std::chrono::steady_clock::time_point at, const std::string& body);
     void EndLine();  // writes the pending byte line, if any
 
