@@ -144,10 +144,12 @@ void CUpdaterDlg::OnRun() {
     UpdateData(true);
     std::string ext;
     std::string title;
+    int port = 0;
     {
         std::lock_guard lock(m_dataLock);
         ext = m_strFileExt;
         title = m_strFileTitle;
+        port = m_nPort;
     }
     if (!EqualsNoCase(ext, "BIN")) {
         switch (ConvertElfToBin(title)) {
@@ -161,7 +163,11 @@ void CUpdaterDlg::OnRun() {
         }
     }
     m_outcome = UpdateOutcome::None;
-    RunSerial();
+    if (port == 0) {
+        RunHid();
+    } else {
+        RunSerial();
+    }
 }
 
 void CUpdaterDlg::OnStop() {
@@ -185,7 +191,7 @@ void CUpdaterDlg::CancelUpdate() {
 }
 
 void CUpdaterDlg::JoinWorkers() {
-    for (std::thread* worker : {&m_sendThread, &m_receiveThread}) {
+    for (std::thread* worker : {&m_sendThread, &m_receiveThread, &m_hidThread}) {
         if (worker->joinable() && worker->get_id() != std::this_thread::get_id()) {
             worker->join();
         }

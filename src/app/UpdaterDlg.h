@@ -10,6 +10,7 @@
 #include "app/DialogView.h"
 #include "app/UpdaterState.h"
 #include "clock/Clock.h"
+#include "hid/HidTransport.h"
 #include "image/ConvertElfToBin.h"
 #include "image/FirmwareFiles.h"
 #include "image/FirmwareImage.h"
@@ -23,6 +24,7 @@ namespace tarvik {
 struct UpdaterLinks {
     SerialPortOpener* serial = nullptr;
     const PortNames* ports = nullptr;
+    HidTransport* hid = nullptr;
 };
 
 // How the last update ended, for fronts that report an exit status.
@@ -69,6 +71,15 @@ public:
     void SerialDownload();
     bool WaitAck(SerialPort& port);
 
+    // The USB road: find the boot-mode device, send reports, read acknowledgements.
+    void RunHid();
+    bool OpenHidDevice();
+    void CloseHidDevice();
+    bool SendHidStart();
+    bool SendHidBlock(int page, BlockData data);
+    void HidReadThreadProc();
+    void HidDownloadThreadProc();
+
     // true: controls into members; false: members into controls. False when a value
     // fails its check (the operator has been told).
     bool UpdateData(bool bSaveAndValidate = true);
@@ -114,6 +125,10 @@ private:
     void EndDownload(const std::shared_ptr<SerialPort>& port, FirmwareImage& image,
                      const std::string& text, const std::string& caption);
     void EndCancelled(const std::shared_ptr<SerialPort>& port, FirmwareImage& image);
+    // Waits for the reader to see an acknowledgement: at most 500 polls of 1 ms.
+    bool WaitHidAck();
+    // Tells the reader to stop and waits for it, so that its handle can be closed.
+    void StopHidReader();
 
     DialogView& m_view;
     const Clock& m_clock;
@@ -125,6 +140,8 @@ private:
     std::atomic<UpdateOutcome> m_outcome{UpdateOutcome::None};
     std::thread m_sendThread;
     std::thread m_receiveThread;
+    std::thread m_hidThread;
+    std::thread m_hidReadThread;  // started and joined by the HID worker
 };
 
 // The one dialog of the process, set when it initialises and cleared when it goes away.

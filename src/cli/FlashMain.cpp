@@ -8,12 +8,16 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "app/UpdaterDlg.h"
 #include "cli/FlashOptions.h"
 #include "cli/TerminalView.h"
+#include "hid/HidapiTransport.h"
+#include "hid/TracingHidTransport.h"
 #include "serial/PosixSerialPort.h"
 #include "serial/TracingSerialPort.h"
+#include "sim/HidLoaderSim.h"
 #include "sim/SerialLoaderSim.h"
 #include "trace/WireTrace.h"
 
@@ -63,31 +67,60 @@ private:
     std::thread m_thread;
 };
 
+// Everything one run talks to: real links, or the simulated loaders behind them.
+struct Links {
+    PortNames ports;
+    std::unique_ptr<sim::SerialLoaderSim> serialSim;
+    std::unique_ptr<sim::HidLoaderSim> hidSim;
+    std::unique_ptr<HidapiTransport> hidapi;
+    std::unique_ptr<PosixSerialPortOpener> serial;
+    std::unique_ptr<WireTrace> trace;
+    std::unique_ptr<TracingSerialPortOpener> tracingSerial;
+    std::unique_ptr<TracingHidTransport> tracingHid;
+
+    UpdaterLinks Get() {
+        HidTransport* hid = hidSim ? static_cast<HidTransport*>(hidSim.get()) : hidapi.get();
+        if (tracingHid) {
+            hid = tracingHid.get();
+        }
+        SerialPortOpener* opener =
+            tracingSerial ? static_cast<SerialPortOpener*>(tracingSerial.get()) : serial.get();
+        return {opener, &ports, hid};
+    }
+};
+
 int Flash(const FlashOptions& options, const std::string& appTitle) {
     InterruptWatch::BlockInterrupt();
     const PortChoice choice = *ParsePort(options.port);
-    int portIndex = choice.index;
-    PortNames ports;
-    if (choice.device) {
-        ports.Override(portIndex, *choice.device);
-    }
+    const int serialIndex = choice.index == 0 ? 1 : choice.index;
+    // The demo shows the serial road, then the USB road.
+    const std::vector<int> runs =
+        options.demo ? std::vector<int>{serialIndex, 0} : std::vector<int>{choice.index};
 
-    std::optional<sim::SerialLoaderSim> simulator;
+    Links links;
+    if (choice.device) {
+        links.ports.Override(choice.index, *choice.device);
+    }
     if (options.simulate) {
-        sim::SerialLoaderOptions simOptions;
-        simOptions.paceAtBaud = options.demo;
-        simulator.emplace(simOptions);
-        if (portIndex == 0) {
-            portIndex = 1;
+        for (const int index : runs) {
+            if (index != 0) {
+                sim::SerialLoaderOptions simOptions;
+                simOptions.paceAtBaud = options.demo;
+                links.serialSim = std::make_unique<sim::SerialLoaderSim>(simOptions);
+                links.ports.Override(index, links.serialSim->DevicePath());
+                std::printf("Simulated serial loader on COM%d (%s): no device is touched.\n", index,
+                            links.serialSim->DevicePath().c_str());
+            } else {
+                sim::HidLoaderOptions simOptions;
+                if (options.demo) {
+                    simOptions.reportTime = std::chrono::milliseconds(1);
+                }
+                links.hidSim = std::make_unique<sim::HidLoaderSim>(simOptions);
+                std::printf("Simulated USB loader: no device is touched.\n");
+            }
         }
-        ports.Override(portIndex, simulator->DevicePath());
-        std::printf("Simulated loader on COM%d (%s): no device is touched.\n", portIndex,
-                    simulator->DevicePath().c_str());
-    } else if (portIndex == 0) {
-        std::fprintf(stderr,
-                     "tarvik-flash: the USB link is not available yet; use --port COM1..COM9 "
-                     "or a serial device path\n");
-        return kExitFailed;
+    } else if (choice.index == 0) {
+        links.hidapi = std::make_unique<HidapiTransport>();
     }
 
     const std::filesystem::path firmware =
@@ -98,41 +131,47 @@ int Flash(const FlashOptions& options, const std::string& appTitle) {
         return kExitFailed;
     }
 
-    PosixSerialPortOpener realOpener(RealClock());
-    SerialPortOpener* opener = &realOpener;
-    std::unique_ptr<WireTrace> trace;
-    std::unique_ptr<TracingSerialPortOpener> tracingOpener;
+    links.serial = std::make_unique<PosixSerialPortOpener>(RealClock());
     if (options.trace) {
-        trace = std::make_unique<WireTrace>(options.trace->string());
-        if (!trace->IsOpen()) {
+        links.trace = std::make_unique<WireTrace>(options.trace->string());
+        if (!links.trace->IsOpen()) {
             std::fprintf(stderr, "tarvik-flash: cannot write the trace %s\n",
                          options.trace->c_str());
             return kExitFailed;
         }
-        tracingOpener = std::make_unique<TracingSerialPortOpener>(realOpener, *trace);
-        opener = tracingOpener.get();
+        links.tracingSerial =
+            std::make_unique<TracingSerialPortOpener>(*links.serial, *links.trace);
+        if (HidTransport* hid = links.Get().hid) {
+            links.tracingHid = std::make_unique<TracingHidTransport>(*hid, *links.trace);
+        }
     }
 
     TerminalView view(stdout, stderr, isatty(STDOUT_FILENO) != 0);
-    CUpdaterDlg dlg(view, RealClock(), appTitle, {opener, &ports});
+    CUpdaterDlg dlg(view, RealClock(), appTitle, links.Get());
     dlg.OnInitDialog();
     const FirmwareFile file = FirmwareFileFromPath(firmware);
-    {
-        std::lock_guard lock(dlg.m_dataLock);
-        dlg.m_nPort = portIndex;
-        dlg.m_strFileFolder = file.folder;
-        dlg.m_strFileTitle = file.title;
-        dlg.m_strFileExt = file.ext;
-    }
-    dlg.UpdateData(false);
     InterruptWatch watch(dlg);
-    dlg.OnRun();
-    dlg.JoinWorkers();
-    view.Finish();
-    if (dlg.LastOutcome() == UpdateOutcome::Succeeded) {
-        return kExitFinished;
+    for (const int index : runs) {
+        {
+            std::lock_guard lock(dlg.m_dataLock);
+            dlg.m_nPort = index;
+            dlg.m_strFileFolder = file.folder;
+            dlg.m_strFileTitle = file.title;
+            dlg.m_strFileExt = file.ext;
+        }
+        dlg.UpdateData(false);
+        if (options.demo) {
+            std::printf("--- %s\n",
+                        index == 0 ? "USB Port" : ("COM" + std::to_string(index)).c_str());
+        }
+        dlg.OnRun();
+        dlg.JoinWorkers();
+        view.Finish();
+        if (dlg.LastOutcome() != UpdateOutcome::Succeeded) {
+            return watch.Interrupted() ? kExitInterrupted : kExitFailed;
+        }
     }
-    return watch.Interrupted() ? kExitInterrupted : kExitFailed;
+    return kExitFinished;
 }
 
 }  // namespace

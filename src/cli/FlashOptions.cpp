@@ -13,12 +13,14 @@ FIRMWARE is a raw image (.bin) or an ELF executable (.out), which is converted i
 a .bin beside it first.
 
 Options:
-  --port PORT    usb (the default), COM1 to COM9, or a serial device path such as
-                 /dev/ttyUSB0. COMn resolves through TARVIK_COMn, then the COMn= lines
-                 of ~/.config/tarvik/ports.conf, then /dev/ttyS(n-1).
+  --port PORT    usb (the default: the device's loader in USB boot mode), COM1 to
+                 COM9, or a serial device path such as /dev/ttyUSB0. COMn resolves
+                 through TARVIK_COMn, then the COMn= lines of
+                 ~/.config/tarvik/ports.conf, then /dev/ttyS(n-1).
   --trace FILE   append every byte on the wire to FILE, with times in milliseconds.
   --simulate     flash a simulated device instead of a real one.
-  --demo         --simulate with the demo firmware, at the real line speed.
+  --demo         the demo firmware into a simulated device at real speed, over a
+                 serial port (COM1, or the --port given), then over USB.
   --help         show this text.
   --version      show the version.
 

@@ -1,6 +1,7 @@
 // tarvik-flash as a person runs it: exit statuses, what it prints, the trace, Ctrl+C.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <sstream>
@@ -46,9 +47,9 @@ TEST_F(FlashCliTest, SimulatedDownloadPrintsStatusProgressAndTheFinalBox) {
     ASSERT_EQ(run.Wait(), 0) << run.Err();
     const std::string out = run.Out();
     std::size_t at = 0;
-    for (const char* line :
-         {"Simulated loader on COM2", "Search Device...\n", " Device Found!\n", "Progressing...\n",
-          "progress 33%\n", "progress 66%\n", "progress 100%\n", "Download Finished!\n"}) {
+    for (const char* line : {"Simulated serial loader on COM2", "Search Device...\n",
+                             " Device Found!\n", "Progressing...\n", "progress 33%\n",
+                             "progress 66%\n", "progress 100%\n", "Download Finished!\n"}) {
         at = out.find(line, at);
         EXPECT_NE(at, std::string::npos) << line << " in\n" << out;
     }
@@ -78,7 +79,7 @@ TEST_F(FlashCliTest, RealRoadThroughAComPortMappingAndThroughADevicePath) {
 
 TEST_F(FlashCliTest, FailuresPrintEachBoxWithItsCaptionAndExitOne) {
     m_dir.Write("fw.out", test::PatternBytes(100));
-    auto notElf = Start({"--simulate", Path("fw.out")});
+    auto notElf = Start({"--simulate", "--port", "COM1", Path("fw.out")});
     EXPECT_EQ(notElf.Wait(), 1);
     EXPECT_EQ(notElf.Err(), "tarvik-flash: This is not a ELF file\nError: File Convert fail!\n");
 
@@ -87,9 +88,10 @@ TEST_F(FlashCliTest, FailuresPrintEachBoxWithItsCaptionAndExitOne) {
     EXPECT_EQ(noPort.Wait(), 1);
     EXPECT_EQ(noPort.Err(), "tarvik-flash: Serial Port is unavaible!\n");
 
+    // USB is the default; this machine has no device in boot mode.
     auto usb = Start({Path("fw.bin")});
     EXPECT_EQ(usb.Wait(), 1);
-    EXPECT_NE(usb.Err().find("USB link is not available yet"), std::string::npos);
+    EXPECT_EQ(usb.Err(), "Prompt: Make sure the Device work under USB-Boot Mode\n");
 
     auto missing = Start({"--simulate", Path("absent.bin")});
     EXPECT_EQ(missing.Wait(), 1);
@@ -98,7 +100,7 @@ TEST_F(FlashCliTest, FailuresPrintEachBoxWithItsCaptionAndExitOne) {
 
 TEST_F(FlashCliTest, TraceHoldsEveryOpenCloseAndByteInOrder) {
     m_dir.Write("fw.bin", test::PatternBytes(100));
-    auto run = Start({"--simulate", "--trace", Path("wire.log"), Path("fw.bin")});
+    auto run = Start({"--simulate", "--port", "COM1", "--trace", Path("wire.log"), Path("fw.bin")});
     ASSERT_EQ(run.Wait(), 0) << run.Err();
     std::ifstream in(Path("wire.log"));
     std::vector<std::string> kinds;
@@ -120,6 +122,31 @@ TEST_F(FlashCliTest, TraceHoldsEveryOpenCloseAndByteInOrder) {
         at = all.find(expected, at);
         ASSERT_NE(at, std::string::npos) << expected << " in\n" << all;
     }
+}
+
+TEST_F(FlashCliTest, UsbRoadAgainstTheSimulatedLoaderWithOneTraceLinePerReport) {
+    m_dir.Write("fw.bin", test::PatternBytes(3000));
+    auto run = Start({"--simulate", "--port", "usb", "--trace", Path("usb.log"), Path("fw.bin")});
+    ASSERT_EQ(run.Wait(), 0) << run.Err();
+    EXPECT_NE(run.Out().find("progress 50%\nprogress 100%\n"), std::string::npos) << run.Out();
+    EXPECT_EQ(run.Err(), "Update: Download Finished!\n");
+    std::ifstream in(Path("usb.log"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line.substr(line.find(' ') + 1));
+    }
+    ASSERT_GE(lines.size(), 2u + 2 * 42 + 2);
+    EXPECT_EQ(lines[0].substr(0, 5), "open ");
+    EXPECT_EQ(lines[2].substr(0, 8), "tx 00 B5");
+    EXPECT_EQ(lines[2].size(), 3 + 65 * 3 - 1);  // one whole report a line
+    EXPECT_EQ(lines[1].substr(0, 5), "open ");   // the read handle, then the write handle
+    EXPECT_EQ(lines[3].substr(0, 15), "tx 00 AA 00 08 ");
+    std::string ack = "rx 00 00 55 35 55";
+    for (int i = 0; i < 60; ++i) {
+        ack += " 00";
+    }
+    EXPECT_NE(std::find(lines.begin(), lines.end(), ack), lines.end());
+    EXPECT_EQ(lines.back().substr(0, 6), "close ");
 }
 
 TEST_F(FlashCliTest, CtrlCEndsADownloadAtItsNextStepWithStatus130) {

@@ -8,6 +8,7 @@
 #include "serial/PosixSerialPort.h"
 #include "sim/SerialLoaderSim.h"
 #include "support/RecordingView.h"
+#include "support/RefusingDlg.h"
 #include "support/TempDir.h"
 
 namespace tarvik {
@@ -34,21 +35,6 @@ PortNames NoEnvironment() {
     return PortNames([](const std::string&) { return std::optional<std::string>(); });
 }
 
-// A dialog whose workers can be refused, as a system out of threads would.
-class RefusingDlg : public CUpdaterDlg {
-public:
-    using CUpdaterDlg::CUpdaterDlg;
-    int refuseStart = -1;  // 0: the first worker, 1: the second
-
-protected:
-    bool StartWorker(std::thread& slot, void (CUpdaterDlg::*proc)()) override {
-        return m_started++ == refuseStart ? false : CUpdaterDlg::StartWorker(slot, proc);
-    }
-
-private:
-    int m_started = 0;
-};
-
 class SerialRoadTest : public ::testing::Test {
 protected:
     // A loader on COM3, and a dialog on the same clock, initialised and set to COM3.
@@ -63,8 +49,8 @@ protected:
         m_sim = std::make_unique<sim::SerialLoaderSim>(options);
         m_ports.Override(3, m_sim->DevicePath());
         m_opener = std::make_unique<PosixSerialPortOpener>(*m_clock);
-        m_dlg = std::make_unique<RefusingDlg>(*m_view, *m_clock, "tarvik-updater",
-                                              UpdaterLinks{m_opener.get(), &m_ports});
+        m_dlg = std::make_unique<test::RefusingDlg>(*m_view, *m_clock, "tarvik-updater",
+                                                    UpdaterLinks{m_opener.get(), &m_ports});
         m_dlg->OnInitDialog();
         m_view->Type([](DialogData& c) { c.m_nPort = 3; });
     }
@@ -116,7 +102,7 @@ protected:
     std::unique_ptr<ScaledClock> m_clock;
     std::unique_ptr<sim::SerialLoaderSim> m_sim;
     std::unique_ptr<PosixSerialPortOpener> m_opener;
-    std::unique_ptr<RefusingDlg> m_dlg;
+    std::unique_ptr<test::RefusingDlg> m_dlg;
 };
 
 TEST_F(SerialRoadTest, ThreeBlocksGoOutInOrderAndTheOperatorSeesEveryStep) {
