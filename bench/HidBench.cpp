@@ -3,48 +3,11 @@
 // block beyond the 42 ms its reports take. Prints figures; never fails on them.
 #include <cstdio>
 #include <fstream>
-#include <mutex>
 #include <random>
 
+#include "TimingView.h"
 #include "app/UpdaterDlg.h"
 #include "sim/HidLoaderSim.h"
-
-namespace tarvik {
-namespace {
-
-using SteadyTime = std::chrono::steady_clock::time_point;
-
-// Keeps the moments the figures are taken between.
-class TimingView : public DialogView {
-public:
-    void ShowData(const DialogData& data) override {
-        std::lock_guard lock(m_lock);
-        if (data.m_strStatus == "Progressing..." && m_progressing == SteadyTime{}) {
-            m_progressing = std::chrono::steady_clock::now();
-        }
-    }
-    void ReadData(DialogData&) override {}
-    void ShowMessageBox(const MessageBoxRequest& box) override {
-        std::lock_guard lock(m_lock);
-        m_lastBox = box.text;
-    }
-    void SetProgress(int position) override {
-        std::lock_guard lock(m_lock);
-        if (position == 100) {
-            m_done = std::chrono::steady_clock::now();
-        }
-    }
-    void EnableRun(bool) override {}
-    std::optional<std::filesystem::path> AskFirmwareFile() override { return std::nullopt; }
-
-    std::mutex m_lock;
-    SteadyTime m_progressing{};
-    SteadyTime m_done{};
-    std::string m_lastBox;
-};
-
-}  // namespace
-}  // namespace tarvik
 
 int main() {
     using namespace tarvik;

@@ -129,6 +129,8 @@ private:
     bool WaitHidAck();
     // Tells the reader to stop and waits for it, so that its handle can be closed.
     void StopHidReader();
+    // The write handle, or none after telling the operator that the device is not open.
+    std::shared_ptr<HidDevice> HidWriteHandle();
 
     DialogView& m_view;
     const Clock& m_clock;

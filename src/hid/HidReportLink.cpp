@@ -12,7 +12,7 @@ constexpr std::chrono::milliseconds kReadSlice{100};
 
 }  // namespace
 
-bool CUpdaterDlg::SendHidStart() {
+std::shared_ptr<HidDevice> CUpdaterDlg::HidWriteHandle() {
     std::shared_ptr<HidDevice> device;
     {
         std::lock_guard lock(m_dataLock);
@@ -20,6 +20,13 @@ bool CUpdaterDlg::SendHidStart() {
     }
     if (!device) {
         AfxMessageBox(kDeviceNotOpen);
+    }
+    return device;
+}
+
+bool CUpdaterDlg::SendHidStart() {
+    const auto device = HidWriteHandle();
+    if (!device) {
         return false;
     }
     if (const int error = device->Write(hid::StartReport())) {
@@ -30,13 +37,8 @@ bool CUpdaterDlg::SendHidStart() {
 }
 
 bool CUpdaterDlg::SendHidBlock(int page, BlockData data) {
-    std::shared_ptr<HidDevice> device;
-    {
-        std::lock_guard lock(m_dataLock);
-        device = m_hHidWrite;
-    }
+    const auto device = HidWriteHandle();
     if (!device) {
-        AfxMessageBox(kDeviceNotOpen);
         return false;
     }
     const auto reports =
