@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
+#include <span>
 #include <utility>
 
 #include "hid/HidReports.h"
+#include "sim/HexText.h"
 
 namespace tarvik::sim {
 
@@ -19,26 +20,9 @@ constexpr std::size_t kShownBytes = 6;
 static_assert((kBlockSize + hid::kDataPerReport - 1) / hid::kDataPerReport ==
               hid::kDataReportsPerBlock);
 
-std::string Hex(unsigned value, int digits = 2) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
-    return text;
-}
-
-std::string PageText(std::uint32_t page) {
-    return Hex(page, 4);
-}
-
 // "00 AA 00 08 3C 04"
-std::string HexBytes(const HidReport& report) {
-    std::string text;
-    for (std::size_t i = 0; i < kShownBytes; ++i) {
-        char digits[4];
-        std::snprintf(digits, sizeof digits, "%02X", report[i]);
-        text += text.empty() ? "" : " ";
-        text += digits;
-    }
-    return text;
+std::string ShownBytes(const HidReport& report) {
+    return HexBytes(std::span(report).first<kShownBytes>());
 }
 
 bool IsWriteFault(HidFaultKind kind) {
@@ -71,7 +55,7 @@ int HidLoaderProtocol::Take(const HidReport& report) {
     } else if (m_state == State::ExpectData && report[1] == hid::kDataMarker) {
         Data(report);
     } else {
-        Unexpected(report, "expected " + Expected() + ", got " + HexBytes(report));
+        Unexpected(report, "expected " + Expected() + ", got " + ShownBytes(report));
     }
     return 0;
 }
@@ -171,7 +155,7 @@ void HidLoaderProtocol::Answer() {
 }
 
 void HidLoaderProtocol::Unexpected(const HidReport& report, const std::string& text) {
-    m_host.Log("unexpected " + HexBytes(report));
+    m_host.Log("unexpected " + ShownBytes(report));
     Fail(text);
 }
 

@@ -4,19 +4,17 @@
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
-#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <utility>
 
 #include "hid/HidReports.h"
 #include "sim/HidLoaderProtocol.h"
+#include "sim/LoaderRecord.h"
 
 namespace tarvik::sim {
 
 namespace {
-
-constexpr std::size_t kPageSize = 256;
 
 std::vector<SimHidDevice> DevicesOrDefault(std::vector<SimHidDevice> devices) {
     if (devices.empty()) {
@@ -28,19 +26,18 @@ std::vector<SimHidDevice> DevicesOrDefault(std::vector<SimHidDevice> devices) {
 
 }  // namespace
 
-// Everything the bus and its handles share, under one lock: the handles hold it too, so a
-// handle that outlives the bus still finds it.
+// Everything the bus and its handles share, under one lock (the record keeps its own): the
+// handles hold it too, so a handle that outlives the bus still finds it.
 struct HidLoaderSim::Impl {
     // One device on the bus; a loader's protocol reaches the record through it.
     struct Device final : HidLoaderProtocol::Host {
-        Device(Impl& bus, SimHidDevice script)
-            : m_bus(bus), m_script(std::move(script)), m_protocol(*this, bus.m_faults) {}
+        Device(SimHidDevice script, std::vector<HidFault>& faults)
+            : m_script(std::move(script)), m_protocol(*this, faults) {}
 
-        void Log(std::string entry) override { m_bus.m_log.push_back(std::move(entry)); }
-        void Error(std::string text) override { m_bus.m_errors.push_back(std::move(text)); }
+        void Log(std::string entry) override { m_step.log.push_back(std::move(entry)); }
+        void Error(std::string text) override { m_step.errors.push_back(std::move(text)); }
         void Record(std::uint16_t page, BlockData data) override {
-            m_bus.m_pages.push_back(page);
-            m_bus.m_blocks[page].assign(data.begin(), data.end());
+            m_step.blocks.emplace_back(page, std::vector<std::uint8_t>(data.begin(), data.end()));
         }
         void Send(std::vector<std::uint8_t> wire) override { m_input.push_back(std::move(wire)); }
         void Unplug() override {
@@ -48,9 +45,10 @@ struct HidLoaderSim::Impl {
             m_input.clear();
         }
 
-        Impl& m_bus;
         const SimHidDevice m_script;
         HidLoaderProtocol m_protocol;
+        // What the report being taken adds to the record, published once it is taken.
+        LoaderRecord::Batch m_step;
         std::deque<std::vector<std::uint8_t>> m_input;  // wire reports not read yet
         bool m_gone = false;
         int m_handles = 0;
@@ -69,16 +67,14 @@ struct HidLoaderSim::Impl {
     Clock::TimePoint m_wireFree{};         // the end of the last frame taken
 
     mutable std::mutex m_lock;
-    // Notified on every change: a new input report, an unplug, a log entry.
+    // Notified on every change a reader waits for: a new input report, an unplug.
     mutable std::condition_variable m_changed;
     std::vector<HidFault> m_faults;
     std::vector<std::unique_ptr<Device>> m_devices;  // fixed addresses: handles point at them
-    std::vector<std::string> m_log;
-    std::vector<std::string> m_errors;
-    std::vector<std::uint16_t> m_pages;
-    std::map<std::uint16_t, std::vector<std::uint8_t>> m_blocks;
     std::vector<std::string> m_openCalls;
     int m_openHandles = 0;
+
+    LoaderRecord m_record;
 };
 
 class HidLoaderSim::Impl::Handle final : public HidDevice {
@@ -122,7 +118,7 @@ HidLoaderSim::Impl::Impl(HidLoaderOptions options)
         }
     }
     for (SimHidDevice& script : DevicesOrDefault(std::move(options.devices))) {
-        m_devices.push_back(std::make_unique<Device>(*this, std::move(script)));
+        m_devices.push_back(std::make_unique<Device>(std::move(script), m_faults));
     }
 }
 
@@ -145,10 +141,13 @@ int HidLoaderSim::Impl::Write(Device& device, const HidReport& report) {
         return ENODEV;
     }
     if (!device.m_script.loader) {
-        m_errors.push_back("report to " + device.m_script.path + ", which is no loader");
+        m_record.AddError("report to " + device.m_script.path + ", which is no loader");
         return 0;
     }
     const int error = device.m_protocol.Take(report);
+    // Everything the report did shows at once, and before the lock lets the tool read an
+    // answer to it: a block is on record before its acknowledgement can be read.
+    m_record.Add(std::exchange(device.m_step, {}));
     m_changed.notify_all();
     return error;
 }
@@ -204,31 +203,19 @@ std::unique_ptr<HidDevice> HidLoaderSim::Open(const std::string& path) {
 }
 
 std::vector<std::string> HidLoaderSim::Log() const {
-    std::lock_guard lock(m_impl->m_lock);
-    return m_impl->m_log;
+    return m_impl->m_record.Log();
 }
 
 std::vector<std::string> HidLoaderSim::Errors() const {
-    std::lock_guard lock(m_impl->m_lock);
-    return m_impl->m_errors;
+    return m_impl->m_record.Errors();
 }
 
 std::vector<std::uint16_t> HidLoaderSim::Pages() const {
-    std::lock_guard lock(m_impl->m_lock);
-    return m_impl->m_pages;
+    return m_impl->m_record.Pages();
 }
 
 std::vector<std::uint8_t> HidLoaderSim::Flashed() const {
-    std::lock_guard lock(m_impl->m_lock);
-    if (m_impl->m_blocks.empty()) {
-        return {};
-    }
-    const std::size_t end = m_impl->m_blocks.rbegin()->first * kPageSize + kBlockSize;
-    std::vector<std::uint8_t> image(end, 0);
-    for (const auto& [page, data] : m_impl->m_blocks) {
-        std::ranges::copy(data, image.begin() + static_cast<std::ptrdiff_t>(page * kPageSize));
-    }
-    return image;
+    return m_impl->m_record.Flashed();
 }
 
 std::vector<std::string> HidLoaderSim::OpenCalls() const {
@@ -242,10 +229,7 @@ int HidLoaderSim::OpenHandles() const {
 }
 
 bool HidLoaderSim::WaitForLog(const std::string& entry, std::chrono::milliseconds timeout) const {
-    const auto& log = m_impl->m_log;
-    std::unique_lock lock(m_impl->m_lock);
-    return m_impl->m_changed.wait_for(lock, timeout,
-                                      [&] { return std::ranges::find(log, entry) != log.end(); });
+    return m_impl->m_record.WaitForLog(entry, timeout);
 }
 
 }  // namespace tarvik::sim

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <utility>
+
+#include "sim/HexText.h"
 
 namespace tarvik::sim {
 
@@ -12,29 +13,6 @@ namespace {
 using serial::Command;
 using serial::kDownloadBaud;
 using serial::kWakeBaud;
-
-// "0x5A" for a byte, "0x0008" for a page.
-std::string Hex(unsigned value, int digits = 2) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
-    return text;
-}
-
-std::string PageText(std::uint16_t page) {
-    return Hex(page, 4);
-}
-
-// "55 46 4C 48 00"
-std::string HexBytes(std::span<const std::uint8_t> bytes) {
-    std::string text;
-    for (const std::uint8_t byte : bytes) {
-        char digits[4];
-        std::snprintf(digits, sizeof digits, "%02X", byte);
-        text += text.empty() ? "" : " ";
-        text += digits;
-    }
-    return text;
-}
 
 std::string CommandText(const Command& command) {
     return std::string(command.begin(), command.end());
@@ -131,6 +109,11 @@ void SerialLoaderProtocol::OnCommand() {
     const std::vector<std::uint8_t> got = std::exchange(m_message, {});
     const auto is = [&](const Command& command) { return std::ranges::equal(got, command); };
     m_host.Settle();
+    const bool reboots =
+        is(serial::kReboot) && (m_state == State::ExpectFlash || m_state == State::ExpectReboot);
+    if (reboots) {
+        m_host.Reboot();  // before the log entry, so that whoever waits for it sees the reboot
+    }
     if (is(serial::kClear) || is(serial::kFlash) || is(serial::kReboot)) {
         m_host.Log(std::string(got.begin(), got.end()));
     } else {
@@ -138,13 +121,12 @@ void SerialLoaderProtocol::OnCommand() {
             m_host.Log(Unexpected(byte, kDownloadBaud));
         }
     }
-    if (is(serial::kReboot) && (m_state == State::ExpectFlash || m_state == State::ExpectReboot)) {
+    if (reboots) {
         // The device restarts into whatever it has, complete or not.
         if (m_state == State::ExpectFlash) {
             m_host.Error("URBTU before page 0 was flashed");
         }
         m_state = State::Rebooted;
-        m_host.Reboot();
         return;
     }
     const Command& expected = ExpectedCommand();

@@ -8,13 +8,12 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
-#include <mutex>
 #include <span>
 #include <system_error>
 #include <thread>
 #include <utility>
 
+#include "sim/LoaderRecord.h"
 #include "sim/Pty.h"
 #include "sim/SerialLoaderProtocol.h"
 
@@ -24,7 +23,6 @@ namespace {
 
 // Start bit, eight data bits, stop bit.
 constexpr int kBitsPerByte = 10;
-constexpr std::size_t kPageSize = 256;
 
 // A message begun and then left alone this long is taken as cut short: a second on the
 // loader's clock, and never less than half a second of real time, so that a busy machine
@@ -84,36 +82,14 @@ struct SerialLoaderSim::Impl final : SerialLoaderProtocol::Host {
     bool SleepUntil(Clock::TimePoint due) const;
     void WriteAll(std::span<const std::uint8_t> bytes) const;
 
-    // Changes what the tests read, and wakes WaitForLog.
-    template <typename Change>
-    void Publish(Change change) {
-        std::lock_guard lock(m_lock);
-        change();
-        m_changed.notify_all();
-    }
-
     void Settle() override;
-    void Log(std::string entry) override {
-        Publish([&] { m_log.push_back(std::move(entry)); });
-    }
-    void Error(std::string text) override {
-        Publish([&] { m_errors.push_back(std::move(text)); });
-    }
-    void Erase() override {
-        Publish([&] {
-            m_pages.clear();
-            m_blocks.clear();
-        });
-    }
+    void Log(std::string entry) override { m_record.AddLog(std::move(entry)); }
+    void Error(std::string text) override { m_record.AddError(std::move(text)); }
+    void Erase() override { m_record.Erase(); }
     void Record(std::uint16_t page, std::span<const std::uint8_t> data) override {
-        Publish([&] {
-            m_pages.push_back(page);
-            m_blocks[page].assign(data.begin(), data.end());
-        });
+        m_record.AddBlock(page, data);
     }
-    void Reboot() override {
-        Publish([&] { m_rebooted = true; });
-    }
+    void Reboot() override { m_rebooted = true; }
     bool Wait(Clock::Duration delay) override { return SleepUntil(m_clock.Now() + delay); }
     void Send(std::span<const std::uint8_t> bytes) override;
 
@@ -126,13 +102,8 @@ struct SerialLoaderSim::Impl final : SerialLoaderProtocol::Host {
     std::chrono::steady_clock::duration m_sleepSlice = std::chrono::hours(1);
 
     // What the tests read.
-    mutable std::mutex m_lock;
-    mutable std::condition_variable m_changed;
-    std::vector<std::string> m_log;
-    std::vector<std::string> m_errors;
-    std::vector<std::uint16_t> m_pages;
-    std::map<std::uint16_t, std::vector<std::uint8_t>> m_blocks;
-    bool m_rebooted = false;
+    LoaderRecord m_record;
+    std::atomic<bool> m_rebooted{false};
 
     // The loader thread's own.
     SerialLoaderProtocol m_protocol;
@@ -271,44 +242,28 @@ std::filesystem::path SerialLoaderSim::DevicePath() const {
 }
 
 std::vector<std::string> SerialLoaderSim::Log() const {
-    std::lock_guard lock(m_impl->m_lock);
-    return m_impl->m_log;
+    return m_impl->m_record.Log();
 }
 
 std::vector<std::string> SerialLoaderSim::Errors() const {
-    std::lock_guard lock(m_impl->m_lock);
-    return m_impl->m_errors;
+    return m_impl->m_record.Errors();
 }
 
 std::vector<std::uint16_t> SerialLoaderSim::Pages() const {
-    std::lock_guard lock(m_impl->m_lock);
-    return m_impl->m_pages;
+    return m_impl->m_record.Pages();
 }
 
 std::vector<std::uint8_t> SerialLoaderSim::Flashed() const {
-    std::lock_guard lock(m_impl->m_lock);
-    if (m_impl->m_blocks.empty()) {
-        return {};
-    }
-    const std::size_t end = m_impl->m_blocks.rbegin()->first * kPageSize + kBlockSize;
-    std::vector<std::uint8_t> image(end, 0);
-    for (const auto& [page, data] : m_impl->m_blocks) {
-        std::copy(data.begin(), data.end(), image.begin() + page * kPageSize);
-    }
-    return image;
+    return m_impl->m_record.Flashed();
 }
 
 bool SerialLoaderSim::Rebooted() const {
-    std::lock_guard lock(m_impl->m_lock);
     return m_impl->m_rebooted;
 }
 
 bool SerialLoaderSim::WaitForLog(const std::string& entry,
                                  std::chrono::milliseconds timeout) const {
-    const auto& log = m_impl->m_log;
-    std::unique_lock lock(m_impl->m_lock);
-    return m_impl->m_changed.wait_for(
-        lock, timeout, [&] { return std::find(log.begin(), log.end(), entry) != log.end(); });
+    return m_impl->m_record.WaitForLog(entry, timeout);
 }
 
 }  // namespace tarvik::sim

@@ -4,10 +4,9 @@
 
 #include <cerrno>
 #include <deque>
-#include <fstream>
-#include <regex>
 
 #include "support/TempDir.h"
+#include "support/TraceLines.h"
 
 namespace tarvik {
 namespace {
@@ -54,15 +53,10 @@ protected:
         return path == "/dev/hidraw3" ? std::move(m_device) : nullptr;
     }
 
-    // The trace's lines without time stamps; a line with a bad stamp keeps it and so fails.
+    // Closes the trace and reads its lines without time stamps.
     std::vector<std::string> Finish() {
         m_trace.reset();
-        std::vector<std::string> bodies;
-        std::ifstream in(m_dir.Path() / "wire.log");
-        for (std::string line; std::getline(in, line);) {
-            bodies.push_back(std::regex_replace(line, std::regex(R"(^\d+\.\d{3} )"), ""));
-        }
-        return bodies;
+        return test::TraceLines(m_dir.Path() / "wire.log");
     }
 
     test::TempDir m_dir;

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <fstream>
 #include <numeric>
 #include <regex>
 #include <thread>
 #include <vector>
 
 #include "support/TempDir.h"
+#include "support/TraceLines.h"
 
 namespace tarvik {
 namespace {
@@ -19,15 +19,10 @@ using Lines = std::vector<std::string>;
 
 class WireTraceTest : public ::testing::Test {
 protected:
-    // The trace's lines without time stamps; a line with a bad stamp keeps it and so fails.
+    // Closes the trace and reads its lines without time stamps.
     Lines Finish() {
         m_trace.reset();
-        Lines bodies;
-        std::ifstream in(m_dir.Path() / "wire.log");
-        for (std::string line; std::getline(in, line);) {
-            bodies.push_back(std::regex_replace(line, std::regex(R"(^\d+\.\d{3} )"), ""));
-        }
-        return bodies;
+        return test::TraceLines(m_dir.Path() / "wire.log");
     }
 
     test::TempDir m_dir;
