@@ -33,6 +33,7 @@ public:
     }
     void EnableRun(bool) override {}
     std::optional<std::filesystem::path> AskFirmwareFile() override { return std::nullopt; }
+    bool Confirm(const std::string&, const std::string&) override { return true; }
 
     std::mutex m_lock;
     SteadyTime m_progressing{};

@@ -50,6 +50,8 @@ public:
     virtual void EnableRun(bool enable) = 0;
     // The firmware file the operator picks, or nothing when cancelled.
     virtual std::optional<std::filesystem::path> AskFirmwareFile() = 0;
+    // A Yes/No question; true for Yes. Returns when the operator has answered.
+    virtual bool Confirm(const std::string& caption, const std::string& text) = 0;
 };
 
 }  // namespace tarvik

@@ -1,6 +1,7 @@
 #include "app/UpdaterDlg.h"
 
 #include "app/OperatorTexts.h"
+#include "image/FirmwareFiles.h"
 
 #include <system_error>
 #include <utility>
@@ -113,6 +114,7 @@ void CUpdaterDlg::SetProgress(int position) {
 }
 
 void CUpdaterDlg::EnableRunButton(bool enable) {
+    m_bRunEnabled = enable;
     m_view.EnableRun(enable);
 }
 
@@ -180,9 +182,58 @@ void CUpdaterDlg::OnStop() {
     UpdateData(false);
 }
 
-void CUpdaterDlg::OnClose() {
+CloseAnswer CUpdaterDlg::OnClose() {
     m_bIdle = 1;
     m_clock.SleepFor(std::chrono::milliseconds(50));
+    return AskToClose();
+}
+
+CloseAnswer CUpdaterDlg::OnCancelOrOk() {
+    if (UpdateRunning()) {
+        m_bIdle = 1;  // a search ends, whichever way the window goes
+    }
+    return AskToClose();
+}
+
+CloseAnswer CUpdaterDlg::AskToClose() {
+    if (!UpdateRunning()) {
+        return CloseAnswer::Close;
+    }
+    if (m_bDownloading && !Confirm(m_appTitle, kConfirmStopDownload)) {
+        return CloseAnswer::Stay;
+    }
+    // A search ends without a download; a download ends at its next step. No thread may
+    // outlive the dialog, so the window waits for them.
+    CancelUpdate();
+    return CloseAnswer::CloseWhenDone;
+}
+
+bool CUpdaterDlg::Confirm(const std::string& caption, const std::string& text) {
+    return m_view.Confirm(caption, text);
+}
+
+void CUpdaterDlg::OnBrowse() {
+    UpdateData(true);
+    const auto chosen = m_view.AskFirmwareFile();
+    if (!chosen) {
+        return;
+    }
+    const FirmwareFile file = FirmwareFileFromPath(*chosen);
+    {
+        std::lock_guard lock(m_dataLock);
+        m_strFileFolder = file.folder;
+        m_strFileTitle = file.title;
+        m_strFileExt = file.ext;
+    }
+    UpdateData(false);
+}
+
+void CUpdaterDlg::OnClearCradleId() {
+    {
+        std::lock_guard lock(m_dataLock);
+        m_strCradleId.clear();
+    }
+    UpdateData(false);
 }
 
 void CUpdaterDlg::CancelUpdate() {

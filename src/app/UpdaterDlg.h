@@ -30,6 +30,21 @@ struct UpdaterLinks {
 // How the last update ended, for fronts that report an exit status.
 enum class UpdateOutcome { None, Succeeded, Failed, Cancelled };
 
+// What a window that is asked to close does.
+enum class CloseAnswer {
+    Close,          // nothing runs: close now
+    Stay,           // the operator chose to let the download finish
+    CloseWhenDone,  // the update has been told to end; close once UpdateRunning() is false
+};
+
+// Command ids of the dialog's controls and commands.
+inline constexpr int kIdBrowse = 1020;
+inline constexpr int kIdRun = 1025;
+inline constexpr int kIdStop = 1026;
+inline constexpr int kIdClearCradleId = 1031;
+inline constexpr int kIdSerialDownload = 1022;
+inline constexpr unsigned kIdmAboutBox = 16;
+
 // The updater: its state, every handler and every road. It knows no toolkit and reaches
 // the operator only through its DialogView.
 class CUpdaterDlg : public UpdaterState {
@@ -49,8 +64,19 @@ public:
     void OnRun();
     // Ends a serial search and closes the serial port.
     void OnStop();
-    // The window is closing: no search goes on after this.
-    void OnClose();
+    // The close box, Alt+F4 or the system menu's Close: the search ends; a running download
+    // ends at its next step once the operator confirms.
+    CloseAnswer OnClose();
+    // Esc, or Enter outside a push button: the same, without the close message's pause.
+    CloseAnswer OnCancelOrOk();
+    // True from the start of an update until its last thread has enabled Run again.
+    bool UpdateRunning() const { return !m_bRunEnabled; }
+    // "Search...": the operator picks the firmware file.
+    void OnBrowse();
+    void OnClearCradleId();
+    // A command reaching the dialog: runs the handler of the first matching entry of the
+    // message map; false when no entry matches.
+    bool OnCommand(int id);
     // Ends the running update at its next step with nothing more sent (Ctrl+C, a window
     // closed during a download).
     void CancelUpdate();
@@ -119,7 +145,21 @@ protected:
     virtual bool StartWorker(std::thread& slot, void (CUpdaterDlg::*proc)());
 
 private:
+    // Raises a flag for the length of a scope.
+    class FlagScope {
+    public:
+        explicit FlagScope(std::atomic<bool>& flag) : m_flag(flag) { m_flag = true; }
+        ~FlagScope() { m_flag = false; }
+        FlagScope(const FlagScope&) = delete;
+        FlagScope& operator=(const FlagScope&) = delete;
+
+    private:
+        std::atomic<bool>& m_flag;
+    };
+
     DialogData Snapshot() const;
+    CloseAnswer AskToClose();
+    bool Confirm(const std::string& caption, const std::string& text);
     void SetOutcome(UpdateOutcome outcome) { m_outcome = outcome; }
     // A download's failure exit: release, close, then tell the operator.
     void EndDownload(const std::shared_ptr<SerialPort>& port, FirmwareImage& image,
@@ -139,6 +179,7 @@ private:
 
     std::atomic<bool> m_bRunEnabled{true};
     std::atomic<bool> m_bCancel{false};
+    std::atomic<bool> m_bDownloading{false};  // a download (not a search) is under way
     std::atomic<UpdateOutcome> m_outcome{UpdateOutcome::None};
     std::thread m_sendThread;
     std::thread m_receiveThread;

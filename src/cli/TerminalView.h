@@ -21,6 +21,8 @@ public:
     void SetProgress(int position) override;
     void EnableRun(bool enable) override;
     std::optional<std::filesystem::path> AskFirmwareFile() override;
+    // The command line asks nothing: Ctrl+C is its answer.
+    bool Confirm(const std::string&, const std::string&) override { return true; }
 
     // Ends the bar's line, so whatever is printed next starts on its own.
     void Finish();

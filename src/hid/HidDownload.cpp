@@ -45,6 +45,7 @@ void CUpdaterDlg::StopHidReader() {
 }
 
 void CUpdaterDlg::HidDownloadThreadProc() {
+    const FlagScope downloading(m_bDownloading);
     m_bHidReading = 1;
     if (!StartWorker(m_hidReadThread, &CUpdaterDlg::HidReadThreadProc)) {
         // Without a reader no acknowledgement can ever be seen: nothing is sent.

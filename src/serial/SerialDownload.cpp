@@ -15,6 +15,7 @@ constexpr std::chrono::milliseconds kRebootPause{5};
 }  // namespace
 
 void CUpdaterDlg::SerialDownload() {
+    const FlagScope downloading(m_bDownloading);
     const auto port = Port();  // ours until the end, even if m_hComm is closed under us
     SetProgress(0);
     FirmwareImage image;

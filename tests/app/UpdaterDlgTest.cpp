@@ -102,6 +102,33 @@ TEST_F(UpdaterDlgTest, ConversionFailuresReachTheOperatorInTheirOwnKindOfBox) {
                                       "appbox tarvik-updater: This is not a ELF file"}));
 }
 
+TEST_F(UpdaterDlgTest, MessageMapRunsTheHandlerOfEachKnownIdAndNothingElse) {
+    m_dlg.OnInitDialog();
+    m_dlg.m_strCradleId = "ABCDEF123456";
+    EXPECT_TRUE(m_dlg.OnCommand(kIdClearCradleId));
+    EXPECT_EQ(m_dlg.m_strCradleId, "");
+
+    // "Search...": title, extension and folder of the chosen file; Cancel changes nothing.
+    m_view.QueueFileChoice(std::filesystem::path("/fw/v1.2/app.v3.OUT"));
+    EXPECT_TRUE(m_dlg.OnCommand(kIdBrowse));
+    EXPECT_EQ(m_dlg.m_strFileTitle, "app.v3");
+    EXPECT_EQ(m_dlg.m_strFileExt, "OUT");
+    EXPECT_EQ(m_dlg.m_strFileFolder, "/fw/v1.2");
+    EXPECT_EQ(m_view.Controls().m_strFileTitle, "app.v3");
+    m_view.QueueFileChoice(std::nullopt);
+    EXPECT_TRUE(m_dlg.OnCommand(kIdBrowse));
+    EXPECT_EQ(m_dlg.m_strFileTitle, "app.v3");
+
+    // Stop while idle; ids of no entry do nothing at all.
+    EXPECT_TRUE(m_dlg.OnCommand(kIdStop));
+    const auto before = m_view.Events();
+    EXPECT_FALSE(m_dlg.OnCommand(1099));
+    EXPECT_FALSE(m_dlg.OnCommand(0));
+    EXPECT_EQ(m_view.Events(), before);
+    EXPECT_EQ(before.back(), "status  Stop !!");
+    EXPECT_EQ(m_dlg.OnClose(), CloseAnswer::Close);
+}
+
 TEST_F(UpdaterDlgTest, WorkersAndTheWindowShareTheStatusWithoutARace) {
     m_dlg.OnInitDialog();
     std::thread worker([&] {

@@ -218,6 +218,11 @@ TEST_F(SerialRoadTest, StopDuringTheSearchEndsItWithoutADownload) {
     m_dlg->OnRun();
     ASSERT_TRUE(m_sim->WaitForLog("search@115200"));
     EXPECT_FALSE(m_view->RunEnabled());
+    EXPECT_TRUE(m_dlg->UpdateRunning());
+    // Run cannot be pressed now; a command that reaches the dialog anyway does nothing.
+    const auto before = m_view->Boxes();
+    m_dlg->OnRun();
+    EXPECT_EQ(m_view->Boxes(), before);
     m_dlg->OnStop();
     m_dlg->JoinWorkers();
     EXPECT_TRUE(m_view->RunEnabled());
@@ -236,13 +241,49 @@ TEST_F(SerialRoadTest, ClosingOrCancellingDuringTheSearchLetsThePortGo) {
     ChooseImage(5000);
     m_dlg->OnRun();
     ASSERT_TRUE(m_sim->WaitForLog("search@115200"));
-    m_dlg->OnClose();
+    // No question during a search; it may even have ended within the close message's pause.
+    EXPECT_NE(m_dlg->OnClose(), CloseAnswer::Stay);
     m_dlg->JoinWorkers();
+    EXPECT_FALSE(m_dlg->UpdateRunning());
     EXPECT_TRUE(m_view->RunEnabled());
     EXPECT_FALSE(m_dlg->Port());
     EXPECT_EQ(m_view->Boxes(), Events{});
     const auto reopened = m_opener->Open(m_sim->DevicePath(), 115200);
     EXPECT_TRUE(reopened.port) << reopened.error.reason;
+}
+
+TEST_F(SerialRoadTest, ClosingDuringADownloadAsksAndOnlyYesEndsIt) {
+    // Block 0's flash command is answered late, so the download is surely under way.
+    Start(WithFault(5, {FaultKind::LateAck, {}, std::chrono::milliseconds(1500)}));
+    ChooseImage(5000);
+    m_dlg->OnRun();
+    ASSERT_TRUE(m_sim->WaitForLog("frame 0x0010"));
+    m_view->AnswerConfirm(false);
+    EXPECT_EQ(m_dlg->OnCancelOrOk(), CloseAnswer::Stay);
+    ASSERT_TRUE(m_view->WaitFor("box Update: Download Finished!"));
+    m_dlg->JoinWorkers();
+    EXPECT_EQ(m_dlg->OnClose(), CloseAnswer::Close);  // nothing runs any more: no question
+    const Events confirms = [&] {
+        Events found;
+        for (const auto& e : m_view->Events()) {
+            if (e.starts_with("confirm ")) {
+                found.push_back(e);
+            }
+        }
+        return found;
+    }();
+    ASSERT_EQ(confirms.size(), 1u);
+    EXPECT_EQ(confirms[0].substr(0, 31), "confirm tarvik-updater: A downl");
+
+    Start(WithFault(5, {FaultKind::LateAck, {}, std::chrono::milliseconds(1500)}));
+    ChooseImage(5000);
+    m_dlg->OnRun();
+    ASSERT_TRUE(m_sim->WaitForLog("frame 0x0010"));
+    EXPECT_EQ(m_dlg->OnClose(), CloseAnswer::CloseWhenDone);
+    m_dlg->JoinWorkers();
+    EXPECT_EQ(SimLogWithoutSearch().back(), "UFLHU");
+    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Cancelled);
+    EXPECT_FALSE(m_dlg->UpdateRunning());
 }
 
 TEST_F(SerialRoadTest, CancelDuringTheDownloadSendsNothingMore) {

@@ -57,6 +57,17 @@ std::optional<std::filesystem::path> RecordingView::AskFirmwareFile() {
     return choice;
 }
 
+bool RecordingView::Confirm(const std::string& caption, const std::string& text) {
+    std::lock_guard lock(m_lock);
+    Record("confirm " + caption + ": " + text);
+    return m_confirmAnswer;
+}
+
+void RecordingView::AnswerConfirm(bool yes) {
+    std::lock_guard lock(m_lock);
+    m_confirmAnswer = yes;
+}
+
 std::vector<std::string> RecordingView::Events() const {
     std::lock_guard lock(m_lock);
     return m_events;

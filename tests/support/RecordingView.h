@@ -19,6 +19,7 @@ namespace tarvik::test {
 //   "progress <n>"        the progress bar moved
 //   "run on" / "run off"  the Run button
 //   "box <caption>: <text>" / "appbox <caption>: <text>"  a window or application box
+//   "confirm <caption>: <text>"  a Yes/No question
 // Its "controls" hold what ShowData put there, and tests may type into them.
 class RecordingView : public DialogView {
 public:
@@ -28,6 +29,9 @@ public:
     void SetProgress(int position) override;
     void EnableRun(bool enable) override;
     std::optional<std::filesystem::path> AskFirmwareFile() override;
+    // Records "confirm <caption>: <text>" and answers as set by AnswerConfirm (Yes at first).
+    bool Confirm(const std::string& caption, const std::string& text) override;
+    void AnswerConfirm(bool yes);
 
     std::vector<std::string> Events() const;
     std::vector<std::string> Boxes() const;  // only the message boxes
@@ -56,6 +60,7 @@ private:
     bool m_runEnabled = true;
     std::deque<std::optional<std::filesystem::path>> m_fileChoices;
     std::function<void(const MessageBoxRequest&)> m_boxHook;
+    bool m_confirmAnswer = true;
 };
 
 }  // namespace tarvik::test
