@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QIcon>
+
+namespace tarvik::qt {
+
+// The application's icon at every size the resources hold.
+QIcon ApplicationIcon();
+
+}  // namespace tarvik::qt

@@ -1,0 +1,76 @@
+// tarvik-updater: the updater's window, the same CUpdaterDlg as the command line.
+#include <cstdio>
+#include <memory>
+
+#include <QApplication>
+#include <QStringList>
+
+#include "app/UpdaterDlg.h"
+#include "app/qt/QtDialogView.h"
+#include "app/qt/UpdaterWindow.h"
+#include "hid/HidapiTransport.h"
+#include "image/FirmwareFiles.h"
+#include "serial/PosixSerialPort.h"
+#include "sim/HidLoaderSim.h"
+#include "sim/SerialLoaderSim.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+constexpr int kDemoSerialPort = 1;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace tarvik;
+    QApplication app(argc, argv);
+    const std::string appTitle = ApplicationTitle(argv[0]);
+    QApplication::setApplicationName(QString::fromStdString(appTitle));
+    QApplication::setApplicationVersion(QStringLiteral("2.0.0.0"));
+
+    const QStringList arguments = QApplication::arguments().mid(1);
+    const bool demo = arguments == QStringList{QStringLiteral("--demo")};
+    if (!arguments.isEmpty() && !demo) {
+        std::fprintf(stderr, "usage: %s [--demo]\n", appTitle.c_str());
+        return kExitUsage;
+    }
+
+    // The links outlive the dialog, which outlives the window.
+    PortNames ports;
+    std::unique_ptr<sim::SerialLoaderSim> serialSim;
+    std::unique_ptr<sim::HidLoaderSim> hidSim;
+    std::unique_ptr<HidapiTransport> hidapi;
+    HidTransport* hid = nullptr;
+    if (demo) {
+        sim::SerialLoaderOptions serialOptions;
+        serialOptions.paceAtBaud = true;
+        serialSim = std::make_unique<sim::SerialLoaderSim>(serialOptions);
+        ports.Override(kDemoSerialPort, serialSim->DevicePath());
+        sim::HidLoaderOptions hidOptions;
+        hidOptions.reportTime = std::chrono::milliseconds(1);
+        hidSim = std::make_unique<sim::HidLoaderSim>(hidOptions);
+        hid = hidSim.get();
+    } else {
+        hidapi = std::make_unique<HidapiTransport>();  // here, before any other thread
+        hid = hidapi.get();
+    }
+    PosixSerialPortOpener serial(RealClock());
+
+    qt::QtDialogView view;
+    CUpdaterDlg dlg(view, RealClock(), appTitle, {&serial, &ports, hid});
+    qt::UpdaterWindow window(dlg, view, ports);
+    dlg.OnInitDialog();
+    if (demo) {
+        window.setWindowTitle(window.windowTitle() + QStringLiteral(" — demo: simulated devices"));
+        const FirmwareFile file = FirmwareFileFromPath(TARVIK_DEMO_FIRMWARE);
+        {
+            std::lock_guard lock(dlg.m_dataLock);
+            dlg.m_strFileFolder = file.folder;
+            dlg.m_strFileTitle = file.title;
+            dlg.m_strFileExt = file.ext;
+        }
+        dlg.SetStatus("Demo: simulated devices on COM1 and USB Port");
+    }
+    window.show();
+    return window.exec();
+}

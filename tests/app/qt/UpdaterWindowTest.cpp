@@ -1,0 +1,358 @@
+// The window over the real logic: its template, its start state, and whole updates, closes
+// and the About box driven as the operator would, against the simulated loaders.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFontMetrics>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "app/OperatorTexts.h"
+#include "app/qt/QtDialogView.h"
+#include "app/qt/UpdaterWindow.h"
+#include "image/FirmwareFiles.h"
+#include "serial/PosixSerialPort.h"
+#include "sim/HidLoaderSim.h"
+#include "sim/SerialLoaderSim.h"
+#include "support/TempDir.h"
+
+namespace tarvik::qt {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Texts = std::vector<std::string>;
+
+std::string ThreadName(const std::filesystem::path& task) {
+    std::ifstream comm(task / "comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
+// Threads of our own: std::thread keeps the process's name, Qt names its pool's threads.
+long OwnThreadCount() {
+    const std::string ours = ThreadName("/proc/self");
+    long count = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        count += ThreadName(task.path()) == ours ? 1 : 0;
+    }
+    return count;
+}
+
+bool WaitUntil(const std::function<bool()>& done, int ms = 60'000) {
+    return QTest::qWaitFor(done, ms);
+}
+
+class UpdaterWindowTest : public ::testing::Test {
+protected:
+    // The window over a dialog on a fast clock, with the loaders given behind COM1 and USB.
+    void Open(sim::SerialLoaderOptions serial = {}) {
+        PlugSerialLoader(serial);
+        m_ports.Override(2, "/nonexistent/tty-two");
+        sim::HidLoaderOptions hid;
+        hid.clock = &m_clock;
+        m_hidSim = std::make_unique<sim::HidLoaderSim>(hid);
+        m_dlg = std::make_unique<CUpdaterDlg>(m_view, m_clock, "tarvik-updater",
+                                              UpdaterLinks{&m_opener, &m_ports, m_hidSim.get()});
+        m_window = std::make_unique<UpdaterWindow>(*m_dlg, m_view, m_ports);
+        m_dlg->OnInitDialog();
+        m_window->show();
+        m_view.SetBoxHook([this](QMessageBox& box) { Answer(box); });
+        QObject::connect(&m_window->Progress(), &QProgressBar::valueChanged,
+                         [this](int value) { m_progress.push_back(value); });
+    }
+
+    // A fresh loader behind COM1: one that has rebooted takes no second download.
+    void PlugSerialLoader(sim::SerialLoaderOptions options) {
+        options.clock = &m_clock;
+        m_serialSim = std::make_unique<sim::SerialLoaderSim>(options);
+        m_ports.Override(1, m_serialSim->DevicePath());
+    }
+
+    void TearDown() override {
+        m_window.reset();  // the window goes first, the dialog after it, as in the program
+        m_dlg.reset();
+    }
+
+    // Every box is recorded with the Run button's state while it is up, then answered.
+    void Answer(QMessageBox& box) {
+        m_boxes.push_back(box.windowTitle().toStdString() + ": " + box.text().toStdString());
+        m_runEnabledInBox.push_back(m_window->RunButton().isEnabled());
+        const auto answer = box.button(QMessageBox::Ok) ? QMessageBox::Ok
+                            : m_confirmYes              ? QMessageBox::Yes
+                                                        : QMessageBox::No;
+        QTimer::singleShot(0, &box, [&box, answer] { box.button(answer)->click(); });
+    }
+
+    Bytes Choose(std::size_t size) {
+        Bytes image = test::PatternBytes(size, static_cast<unsigned>(size));
+        const FirmwareFile file = FirmwareFileFromPath(m_dir.Write("fw.bin", image));
+        {
+            std::lock_guard lock(m_dlg->m_dataLock);
+            m_dlg->m_strFileFolder = file.folder;
+            m_dlg->m_strFileExt = file.ext;
+        }
+        m_window->FileEdit().setText(QString::fromStdString(file.title));
+        image.resize((size + kBlockSize - 1) / kBlockSize * kBlockSize, 0);
+        return image;
+    }
+
+    void Run(int port) {
+        m_progress.clear();
+        m_window->PortList().setCurrentIndex(port);
+        m_window->RunButton().click();
+    }
+
+    bool Finished(std::size_t boxes) {
+        return WaitUntil(
+            [&] { return m_boxes.size() >= boxes && m_window->RunButton().isEnabled(); });
+    }
+
+    template <typename T>
+    T& Find(const char* name) {
+        T* widget = m_window->findChild<T*>(name);
+        EXPECT_NE(widget, nullptr) << name;
+        return *widget;
+    }
+
+    test::TempDir m_dir;
+    ScaledClock m_clock{4};
+    PosixSerialPortOpener m_opener{m_clock};
+    PortNames m_ports{[](const std::string&) { return std::optional<std::string>(); }};
+    std::unique_ptr<sim::SerialLoaderSim> m_serialSim;
+    std::unique_ptr<sim::HidLoaderSim> m_hidSim;
+    QtDialogView m_view;
+    std::unique_ptr<CUpdaterDlg> m_dlg;
+    std::unique_ptr<UpdaterWindow> m_window;
+    Texts m_boxes;
+    std::vector<bool> m_runEnabledInBox;
+    std::vector<int> m_progress;
+    bool m_confirmYes = true;
+};
+
+TEST_F(UpdaterWindowTest, StartsOnUsbWithEmptyFieldsAndOnlyTheTemplatesShownControls) {
+    Open();
+    QComboBox& ports = m_window->PortList();
+    EXPECT_EQ(ports.currentIndex(), 0);
+    EXPECT_EQ(m_window->focusWidget(), &ports);
+    Texts names;
+    for (int i = 0; i < ports.count(); ++i) {
+        names.push_back(ports.itemText(i).toStdString());
+    }
+    EXPECT_EQ(names, (Texts{"USB Port", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
+                            "COM8", "COM9"}));
+    EXPECT_EQ(ports.itemData(1, Qt::ToolTipRole).toString().toStdString(),
+              m_serialSim->DevicePath().string());
+    EXPECT_EQ(ports.itemData(2, Qt::ToolTipRole).toString(), "/nonexistent/tty-two");
+    EXPECT_EQ(ports.itemData(3, Qt::ToolTipRole).toString(), "/dev/ttyS2");
+
+    EXPECT_EQ(m_window->windowIcon().availableSizes(),
+              (QList<QSize>{{16, 16}, {32, 32}, {48, 48}, {256, 256}}));
+    EXPECT_EQ(m_window->FileEdit().text(), "");
+    EXPECT_EQ(m_window->StatusEdit().text(), "");
+    EXPECT_EQ(m_window->CommandEdit().text(), "");
+    EXPECT_EQ(m_window->CommandEdit().maxLength(), 4);
+    EXPECT_EQ(m_window->Progress().value(), 0);
+    EXPECT_TRUE(m_window->RunButton().isEnabled());
+    EXPECT_EQ(m_window->RunButton().text(), "Run ");
+    auto& stop = Find<QPushButton>("IDC_STOP");
+    EXPECT_TRUE(stop.isHidden());
+    EXPECT_FALSE(stop.isEnabled());
+    for (const char* name :
+         {"IDC_COMMAND", "IDC_COMMAND_TEXT", "IDC_RESET", "IDC_VERSION", "IDC_CRADLE_ID"}) {
+        EXPECT_TRUE(Find<QWidget>(name).isHidden()) << name;
+    }
+    for (QPushButton* button : m_window->findChildren<QPushButton*>()) {
+        EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->objectName().data();
+    }
+
+    // The tab order is the template's order, over the controls shown.
+    Texts tabOrder;
+    QWidget* widget = &ports;
+    do {
+        if (widget->objectName().startsWith("IDC_") && widget->isVisibleTo(m_window.get()) &&
+            (widget->focusPolicy() & Qt::TabFocus)) {
+            tabOrder.push_back(widget->objectName().toStdString());
+        }
+        widget = widget->nextInFocusChain();
+    } while (widget != &ports);
+    EXPECT_EQ(tabOrder,
+              (Texts{"IDC_PORT", "IDC_FILE_NAME", "IDC_BROWSE", "IDC_STATUS", "IDC_RUN"}));
+}
+
+TEST_F(UpdaterWindowTest, ControlsSitWhereTheTemplatePutsThemInTheFontsBaseUnits) {
+    Open();
+    QFont font = QApplication::font();
+    font.setPointSize(10);
+    const QFontMetrics metrics(font);
+    const double baseX = std::round(
+        metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 52.0);
+    const double baseY = metrics.height();
+    const auto px = [&](int x, int y, int w, int h) {
+        return QRect(std::lround(x * baseX / 4), std::lround(y * baseY / 8),
+                     std::lround(w * baseX / 4), std::lround(h * baseY / 8));
+    };
+    EXPECT_EQ(m_window->size(), px(0, 0, 275, 89).size());
+    EXPECT_EQ(m_window->windowTitle(), "Olmen V1.00  05-08-2014");
+    EXPECT_EQ(m_window->RunButton().geometry(), px(242, 26, 28, 18));
+    EXPECT_EQ(m_window->Progress().geometry(), px(142, 52, 128, 14));
+    EXPECT_EQ(m_window->FileEdit().geometry(), px(16, 59, 73, 15));
+    EXPECT_EQ(Find<QPushButton>("IDC_BROWSE").geometry(), px(94, 59, 34, 15));
+    // The combo box keeps its closed height, not the template's open list.
+    const QRect combo = m_window->PortList().geometry();
+    EXPECT_EQ(combo.topLeft(), px(41, 17, 86, 90).topLeft());
+    EXPECT_EQ(combo.width(), px(41, 17, 86, 90).width());
+    EXPECT_LT(combo.height(), px(41, 17, 86, 90).height() / 2);
+}
+
+TEST_F(UpdaterWindowTest, AboutOpensForEveryIdOfItsCommandAndFromTheMenuKeys) {
+    Open();
+    const auto opened = [&](const std::function<void()>& act) {
+        QString title = "none";
+        QTimer::singleShot(0, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                title = modal->windowTitle();
+                QTest::keyClick(modal, Qt::Key_Return);  // OK is the About box's default
+            }
+        });
+        act();
+        QCoreApplication::processEvents();
+        return title.toStdString();
+    };
+    EXPECT_EQ(opened([&] { m_window->OnSysCommand(16); }), "About Pelton upgrade tool");
+    EXPECT_EQ(opened([&] { m_window->OnSysCommand(31); }), "About Pelton upgrade tool");
+    EXPECT_EQ(opened([&] { m_window->OnSysCommand(32); }), "none");
+
+    QMenu& menu = m_window->SystemMenu();
+    ASSERT_EQ(menu.actions().size(), 1);
+    EXPECT_EQ(menu.actions()[0]->text(), "&About Tarvik Firmware Utility");
+    EXPECT_EQ(opened([&] { menu.actions()[0]->trigger(); }), "About Pelton upgrade tool");
+    for (const auto& [key, modifiers] :
+         {std::pair{Qt::Key_Menu, Qt::NoModifier}, std::pair{Qt::Key_F10, Qt::ShiftModifier}}) {
+        QTest::keyClick(&m_window->PortList(), key, modifiers);
+        EXPECT_TRUE(WaitUntil([&] { return menu.isVisible(); }, 5000)) << key;
+        menu.hide();
+    }
+}
+
+TEST_F(UpdaterWindowTest, DownloadsOverSerialThenUsbAndKeepsRunOffUntilTheOperatorConfirms) {
+    Open();
+    const Bytes image = Choose(5000);
+    Run(1);
+    ASSERT_TRUE(Finished(1));
+    EXPECT_EQ(m_serialSim->Errors(), Texts{});
+    EXPECT_EQ(m_serialSim->Flashed(), image);
+    EXPECT_EQ(m_progress, (std::vector<int>{33, 66, 100}));
+    EXPECT_EQ(m_window->StatusEdit().text(), "Download Finished!");
+
+    Run(0);
+    ASSERT_TRUE(Finished(2));
+    EXPECT_EQ(m_hidSim->Errors(), Texts{});
+    EXPECT_EQ(m_hidSim->Flashed(), image);
+    EXPECT_EQ(m_progress, (std::vector<int>{0, 33, 66, 100}));
+    EXPECT_EQ(m_boxes, (Texts{"Update: Download Finished!", "Update: Download Finished!"}));
+    EXPECT_EQ(m_runEnabledInBox, (std::vector<bool>{false, false}));
+    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Succeeded);
+}
+
+TEST_F(UpdaterWindowTest, ClosingDuringASearchEndsItAndTheWindowClosesWithNoThreadLeft) {
+    sim::SerialLoaderOptions silent;
+    silent.answerSearch = false;
+    Open(silent);
+    Choose(5000);
+    const long threads = OwnThreadCount();
+    // Esc first, then the close box.
+    for (const bool escape : {true, false}) {
+        SCOPED_TRACE(escape);
+        m_window->show();
+        m_window->StatusEdit().clear();
+        Run(1);
+        ASSERT_TRUE(WaitUntil([&] { return m_window->StatusEdit().text() == "Search Device..."; }));
+        EXPECT_TRUE(m_dlg->UpdateRunning());
+        if (escape) {
+            QTest::keyClick(&m_window->PortList(), Qt::Key_Escape);
+        } else {
+            m_window->close();
+        }
+        ASSERT_TRUE(WaitUntil([&] { return !m_window->isVisible(); }));
+        EXPECT_FALSE(m_dlg->UpdateRunning());
+        EXPECT_EQ(OwnThreadCount(), threads);
+        EXPECT_EQ(m_boxes, Texts{});
+        EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Cancelled);
+    }
+}
+
+TEST_F(UpdaterWindowTest, ClosingDuringADownloadAsksAndNoFinishesItWhileYesEndsItAndCloses) {
+    sim::SerialLoaderOptions paced;
+    paced.paceAtBaud = true;  // a block takes its wire time: the download lasts long enough
+    Open(paced);
+    const Bytes image = Choose(32 * kBlockSize);
+    const std::string question = "tarvik-updater: " + std::string(kConfirmStopDownload);
+    const long threads = OwnThreadCount();
+
+    m_confirmYes = false;
+    Run(1);
+    ASSERT_TRUE(WaitUntil([&] { return !m_progress.empty() && m_progress.back() > 0; }));
+    m_window->close();
+    ASSERT_TRUE(Finished(2));
+    EXPECT_EQ(m_boxes, (Texts{question, "Update: Download Finished!"}));
+    EXPECT_TRUE(m_window->isVisible());
+    EXPECT_EQ(m_serialSim->Flashed(), image);
+    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Succeeded);
+
+    m_confirmYes = true;
+    PlugSerialLoader(paced);
+    Run(1);
+    ASSERT_TRUE(WaitUntil([&] { return !m_progress.empty() && m_progress.back() > 0; }));
+    m_window->close();
+    ASSERT_TRUE(WaitUntil([&] { return !m_window->isVisible(); }));
+    EXPECT_EQ(m_boxes, (Texts{question, "Update: Download Finished!", question}));
+    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Cancelled);
+    EXPECT_EQ(m_window->StatusEdit().text(), " Stop !!");
+    EXPECT_LT(m_progress.back(), 100);
+    EXPECT_EQ(OwnThreadCount(), threads);
+}
+
+TEST_F(UpdaterWindowTest, TheGuiThreadKeepsBeatingThroughADownload) {
+    sim::SerialLoaderOptions paced;
+    paced.paceAtBaud = true;
+    Open(paced);
+    Choose(8 * kBlockSize);
+    QElapsedTimer sinceBeat;
+    qint64 longestGap = 0;
+    QTimer heartbeat;
+    heartbeat.setInterval(10);
+    QObject::connect(&heartbeat, &QTimer::timeout,
+                     [&] { longestGap = std::max(longestGap, sinceBeat.restart()); });
+    sinceBeat.start();
+    heartbeat.start();
+    Run(1);
+    ASSERT_TRUE(Finished(1));
+    heartbeat.stop();
+    std::printf("longest GUI heartbeat gap during the download: %lld ms\n",
+                static_cast<long long>(longestGap));
+    EXPECT_LT(longestGap, 100);
+    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Succeeded);
+}
+
+}  // namespace
+}  // namespace tarvik::qt
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
