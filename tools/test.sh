@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite, from a fresh Debian 12 machine: installs what the project needs,
 # then builds and runs the suite in a normal build, under AddressSanitizer with
-# UndefinedBehaviorSanitizer (with the fuzz targets), and under ThreadSanitizer.
+# UndefinedBehaviorSanitizer (with the fuzz targets), and under ThreadSanitizer (all but the
+# window: Qt's own libraries are not built for it; the logic's threads are covered there).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,4 +28,4 @@ build_and_test build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 build_and_test build/asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
     -DTARVIK_SANITIZE=address,undefined -DTARVIK_BUILD_BENCH=OFF
 build_and_test build/tsan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DTARVIK_SANITIZE=thread -DTARVIK_BUILD_BENCH=OFF
+    -DTARVIK_SANITIZE=thread -DTARVIK_BUILD_BENCH=OFF -DTARVIK_BUILD_QT=OFF

@@ -29,15 +29,18 @@ SerialLoaderProtocol::SerialLoaderProtocol(Host& host, bool answerSearch,
     : m_host(host), m_answerSearch(answerSearch), m_faults(std::move(faults)) {}
 
 bool SerialLoaderProtocol::Take(std::uint8_t byte, std::uint32_t baud) {
+    // The rebooted device runs its new firmware, which the wake sequence brings back to the
+    // loader for the next download; anything else right behind the reboot is the tool's fault.
+    if (baud == kWakeBaud && byte == serial::kWakeByte) {
+        m_afterReboot = false;
+        Wake();
+        return false;
+    }
     if (m_state == State::Rebooted) {
         m_host.Log(Unexpected(byte, baud));
         if (!std::exchange(m_afterReboot, true)) {
             m_host.Error(Hex(byte) + " after the reboot");
         }
-        return false;
-    }
-    if (baud == kWakeBaud && byte == serial::kWakeByte) {
-        Wake();
         return false;
     }
     if (m_state == State::Asleep) {
