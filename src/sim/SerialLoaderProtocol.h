@@ -44,6 +44,8 @@ public:
     // not complete yet, so that the caller can tell when the message went quiet.
     bool Take(std::uint8_t byte, std::uint32_t baud);
     bool Holding() const { return !m_message.empty(); }
+    // Woken and not yet rebooted: the line is the download's.
+    bool Downloading() const { return m_state != State::Asleep && m_state != State::Rebooted; }
     // The message held was left alone too long: it is reported and dropped.
     void CutShort();
 

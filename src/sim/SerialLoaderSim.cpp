@@ -8,12 +8,14 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <span>
 #include <system_error>
 #include <thread>
 #include <utility>
 
 #include "sim/LoaderRecord.h"
+#include "sim/MaintenanceProtocol.h"
 #include "sim/Pty.h"
 #include "sim/SerialLoaderProtocol.h"
 
@@ -29,6 +31,10 @@ constexpr int kBitsPerByte = 10;
 // cannot split a frame that the tool wrote whole.
 constexpr Clock::Duration kQuietLimit{1000};
 constexpr auto kQuietLimitReal = std::chrono::milliseconds(500);
+// A raw text frame ends where the line pauses: this long on the loader's clock, and never
+// less than kPauseReal of real time, so that a write is not split where the tool made none.
+constexpr Clock::Duration kPause{20};
+constexpr auto kPauseReal = std::chrono::milliseconds(10);
 // The longest the thread goes without looking at the stop request, in real time.
 constexpr auto kSlice = std::chrono::milliseconds(10);
 
@@ -73,11 +79,13 @@ private:
 
 // The loader's thread: it reads the pseudo-terminal, hands each byte to the protocol with
 // the rate the tool has set, and gives the protocol its pacing, its answers and its record.
-struct SerialLoaderSim::Impl final : SerialLoaderProtocol::Host {
+// Settle, Error and Send serve both protocols.
+struct SerialLoaderSim::Impl final : SerialLoaderProtocol::Host, MaintenanceProtocol::Host {
     explicit Impl(SerialLoaderOptions options);
     ~Impl() override;
 
     void Run();
+    void TakeByte(std::uint8_t byte, std::uint32_t baud);
     void CutShortIfQuiet();
     bool SleepUntil(Clock::TimePoint due) const;
     void WriteAll(std::span<const std::uint8_t> bytes) const;
@@ -92,6 +100,10 @@ struct SerialLoaderSim::Impl final : SerialLoaderProtocol::Host {
     void Reboot() override { m_rebooted = true; }
     bool Wait(Clock::Duration delay) override { return SleepUntil(m_clock.Now() + delay); }
     void Send(std::span<const std::uint8_t> bytes) override;
+    void Frame(std::string entry) override {
+        const std::scoped_lock lock(m_framesLock);
+        m_frames.push_back(std::move(entry));
+    }
 
     const Clock& m_clock;
     const SerialLoaderOptions m_options;
@@ -104,9 +116,14 @@ struct SerialLoaderSim::Impl final : SerialLoaderProtocol::Host {
     // What the tests read.
     LoaderRecord m_record;
     std::atomic<bool> m_rebooted{false};
+    mutable std::mutex m_framesLock;
+    std::vector<std::string> m_frames;  // the maintenance frames, under m_framesLock
 
     // The loader thread's own.
     SerialLoaderProtocol m_protocol;
+    MaintenanceProtocol m_maintenance;
+    Clock::TimePoint m_frameAt;  // the held maintenance frame's last byte, likewise
+    std::chrono::steady_clock::time_point m_frameAtReal;
     Clock::TimePoint m_messageAt;  // the held message's last byte, on the clock and in real time
     std::chrono::steady_clock::time_point m_messageAtReal;
     Clock::TimePoint m_wireAt;  // when the last byte received has come down the wire
@@ -117,7 +134,8 @@ struct SerialLoaderSim::Impl final : SerialLoaderProtocol::Host {
 SerialLoaderSim::Impl::Impl(SerialLoaderOptions options)
     : m_clock(*options.clock),
       m_options(std::move(options)),
-      m_protocol(*this, m_options.answerSearch, m_options.faults) {
+      m_protocol(*this, m_options.answerSearch, m_options.faults),
+      m_maintenance(*this, m_options.maintenanceReplies) {
     // A clock whose sleeps take no real time (a test's fake) may sleep in long steps.
     const auto realSecond = m_clock.RealDuration(std::chrono::seconds(1));
     if (realSecond.count() > 0) {
@@ -143,7 +161,7 @@ void SerialLoaderSim::Impl::Run() {
                                      pollfd{m_pty.MasterFd(), POLLIN, 0}};
         // With no slave open a master reports hang-up at once; wait a slice instead of spinning.
         const nfds_t count = lineDown ? 1 : 2;
-        const bool slice = lineDown || m_protocol.Holding();
+        const bool slice = lineDown || m_protocol.Holding() || m_maintenance.Holding();
         const int ready = ::poll(fds.data(), count, slice ? static_cast<int>(kSlice.count()) : -1);
         if ((ready < 0 && errno != EINTR) || fds[0].revents != 0) {
             return;
@@ -159,10 +177,7 @@ void SerialLoaderSim::Impl::Run() {
                     // Each byte comes down the wire after the one before it, and not before
                     // it was read.
                     m_wireAt = std::max(m_wireAt, readAt) + ByteTime(baud);
-                    if (m_protocol.Take(buffer[static_cast<std::size_t>(i)], baud)) {
-                        m_messageAt = m_clock.Now();
-                        m_messageAtReal = std::chrono::steady_clock::now();
-                    }
+                    TakeByte(buffer[static_cast<std::size_t>(i)], baud);
                 }
             } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
                 lineDown = true;
@@ -172,7 +187,23 @@ void SerialLoaderSim::Impl::Run() {
     }
 }
 
+// Maintenance frames first: what they do not take is the download's.
+void SerialLoaderSim::Impl::TakeByte(std::uint8_t byte, std::uint32_t baud) {
+    if (m_maintenance.Take(byte, baud, m_protocol.Downloading())) {
+        // A paced line pauses only once the byte has come down it.
+        m_frameAt = m_options.paceAtBaud ? m_wireAt : m_clock.Now();
+        m_frameAtReal = std::chrono::steady_clock::now();
+    } else if (m_protocol.Take(byte, baud)) {
+        m_messageAt = m_clock.Now();
+        m_messageAtReal = std::chrono::steady_clock::now();
+    }
+}
+
 void SerialLoaderSim::Impl::CutShortIfQuiet() {
+    if (m_maintenance.Holding() && m_clock.Now() - m_frameAt >= kPause &&
+        std::chrono::steady_clock::now() - m_frameAtReal >= kPauseReal) {
+        m_maintenance.Pause();
+    }
     if (m_protocol.Holding() && m_clock.Now() - m_messageAt >= kQuietLimit &&
         std::chrono::steady_clock::now() - m_messageAtReal >= kQuietLimitReal) {
         m_protocol.CutShort();
@@ -259,6 +290,11 @@ std::vector<std::uint8_t> SerialLoaderSim::Flashed() const {
 
 bool SerialLoaderSim::Rebooted() const {
     return m_impl->m_rebooted;
+}
+
+std::vector<std::string> SerialLoaderSim::MaintenanceFrames() const {
+    const std::scoped_lock lock(m_impl->m_framesLock);
+    return m_impl->m_frames;
 }
 
 bool SerialLoaderSim::WaitForLog(const std::string& entry,

@@ -36,12 +36,17 @@ struct SerialLoaderOptions {
     // Faults by acknowledged step: 0 is "UCLRU", then 1 the first "UFLHU", 2 the first block
     // frame, 3 the second "UFLHU", and so on.
     std::map<int, Fault> faults{};
+    // Answers to maintenance commands by their four characters, instead of the device's own;
+    // an empty answer is none at all.
+    std::map<std::string, std::vector<std::uint8_t>> maintenanceReplies{};
 };
 
-// A device's serial loader behind a pseudo-terminal. It ignores everything but the wake
-// byte at 9600 baud, answers the search byte at 115200 baud with 0x5A, then takes "UCLRU",
-// "UFLHU" and block frames, acknowledging each with "U5U", and "URBTU". It checks every
+// A device's serial loader behind a pseudo-terminal. Of the bytes at 9600 baud the download
+// takes only the wake byte; the loader answers the search byte at 115200 baud with 0x5A, then takes
+// "UCLRU", "UFLHU" and block frames, acknowledging each with "U5U", and "URBTU". It checks every
 // byte it receives (rate, order, pages, checksums, frame length) and keeps what was flashed.
+// At 9600 baud it also takes the maintenance frames, answering the commands that have an
+// answer, whatever state the download is in.
 class SerialLoaderSim {
 public:
     explicit SerialLoaderSim(SerialLoaderOptions options = {});
@@ -64,6 +69,10 @@ public:
     // end of the highest block.
     std::vector<std::uint8_t> Flashed() const;
     bool Rebooted() const;
+    // The maintenance frames taken, in order: "command KE99", "cradle lead",
+    // "cradle 0123456789AB", "raw lead", "raw hello", and "unexpected 0xNN" for a byte at
+    // 9600 baud that fits no frame.
+    std::vector<std::string> MaintenanceFrames() const;
 
     // Waits until Log() holds `entry`; false after `timeout` of real time.
     bool WaitForLog(const std::string& entry,

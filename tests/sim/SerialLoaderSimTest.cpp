@@ -1,4 +1,8 @@
 // What the serial road's end-to-end tests cannot see of the simulated loader.
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <array>
 #include <filesystem>
 #include <future>
@@ -8,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "maint/MaintenanceFrames.h"
 #include "serial/PosixSerialPort.h"
 #include "sim/SerialLoaderProtocol.h"
 #include "sim/SerialLoaderSim.h"
@@ -164,6 +169,77 @@ TEST(SerialLoaderSim, PacesItsAnswersReportsAQuietHalfFrameAndStopsWithOneOutsta
     EXPECT_EQ(gone.wait_for(10s), std::future_status::ready);
     port.reset();
     EXPECT_EQ(descriptors(), before);
+}
+
+// Writes each of `writes` through one opening of the line at `baud`, then reads `n` bytes.
+Bytes Exchange(const SerialLoaderSim& sim, std::vector<std::string> writes, std::size_t n = 0,
+               speed_t baud = B9600) {
+    const int fd = ::open(sim.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios settings{};
+    EXPECT_EQ(::tcgetattr(fd, &settings), 0);
+    ::cfmakeraw(&settings);
+    ::cfsetspeed(&settings, baud);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 50;  // a read gives up after 5 s without a byte
+    EXPECT_EQ(::tcsetattr(fd, TCSANOW, &settings), 0);
+    for (const std::string& write : writes) {
+        EXPECT_EQ(::write(fd, write.data(), write.size()), std::ssize(write));
+    }
+    Bytes got(n);
+    std::size_t have = 0;
+    for (ssize_t r = 0; have < n && (r = ::read(fd, &got[have], n - have)) > 0;) {
+        have += static_cast<std::size_t>(r);
+    }
+    ::close(fd);
+    got.resize(have);
+    return got;
+}
+
+// Waits until the loader has taken `count` maintenance frames, and returns them.
+Texts FramesOnceThere(const SerialLoaderSim& sim, std::size_t count) {
+    for (int i = 0; i < 1000 && sim.MaintenanceFrames().size() < count; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    return sim.MaintenanceFrames();
+}
+
+const std::string kCommand{static_cast<char>(maint::kCommandLead)};
+const std::string kCradle{static_cast<char>(maint::kCradleLead)};
+const std::string kRaw{static_cast<char>(maint::kRawLead)};
+
+TEST(SerialLoaderSim, AnswersAndRecordsMaintenanceFramesAt9600Baud) {
+    SerialLoaderSim sim;
+    const std::string version = "TARVIK LOADER 2.0.0";
+    EXPECT_EQ(Exchange(sim, {kCommand, "%/%/"}, version.size()),
+              Bytes(version.begin(), version.end()));
+    Exchange(sim, {kCommand, "KE99"});  // no answer: the next one would start with it
+    EXPECT_EQ(Exchange(sim, {kCommand, "CR01"}, 1), Bytes{0x06});
+    EXPECT_EQ(Exchange(sim, {kCommand, "CR02"}, 16),
+              (Bytes{'C', 0x01, 0x02, 0x0A, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'R'}));
+    Exchange(sim, {kCradle});
+    Exchange(sim, {"B0123456789ABT"});
+    Exchange(sim, {kRaw});
+    Exchange(sim, {"DNaNN"});
+    FramesOnceThere(sim, 8);  // the line's pause ends a raw text
+    Exchange(sim, {kRaw, "DN"});
+    FramesOnceThere(sim, 10);
+    Exchange(sim, {"?"});
+    EXPECT_EQ(FramesOnceThere(sim, 11),
+              (Texts{"command %/%/", "command KE99", "command CR01", "command CR02", "cradle lead",
+                     "cradle 0123456789AB", "raw lead", "raw NaN", "raw lead", "raw ",
+                     "unexpected 0x3F"}));
+    EXPECT_EQ(sim.Errors(), Texts{});
+    Exchange(sim, {kCommand, "KE99"}, 0, B115200);
+    ASSERT_TRUE(sim.WaitForLog("unexpected 0x39@115200"));  // taken before the rate goes back
+    EXPECT_EQ(Exchange(sim, {kCommand, "CR01"}, 1), Bytes{0x06});  // and not answered
+    EXPECT_EQ(sim.Errors(), Texts{"maintenance frame at 115200 baud"});
+}
+
+TEST(SerialLoaderSim, AnswersMaintenanceCommandsAsScripted) {
+    SerialLoaderSim sim({.maintenanceReplies = {{"%/%/", {}}, {"CR01", {0x15}}}});
+    Exchange(sim, {kCommand, "%/%/"});
+    EXPECT_EQ(Exchange(sim, {kCommand, "CR01"}, 1), Bytes{0x15});
+    EXPECT_EQ(sim.MaintenanceFrames(), (Texts{"command %/%/", "command CR01"}));
 }
 
 }  // namespace
