@@ -324,8 +324,11 @@ SerialOpenResult PosixSerialPortOpener::Open(const std::filesystem::path& device
     if (::tcsetattr(steps.fd, TCSANOW, &tio) != 0) {
         return Failure(errno);
     }
-    // Whatever the line caught before we configured it is noise.
-    if (::tcflush(steps.fd, TCIOFLUSH) != 0) {
+    // Whatever the line caught before we configured it is noise. Only input: the output
+    // queue of a port just opened holds nothing of ours (a close drains it), and on a
+    // pseudo-terminal flushing it would drop what an earlier opening wrote and the other
+    // end has not read yet.
+    if (::tcflush(steps.fd, TCIFLUSH) != 0) {
         return Failure(errno);
     }
     if (::pipe2(steps.wake, O_CLOEXEC | O_NONBLOCK) != 0) {
