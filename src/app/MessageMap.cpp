@@ -20,8 +20,23 @@ constexpr std::array kMessageMap = {
     Entry{kIdBrowse, &CUpdaterDlg::OnBrowse},
     Entry{kIdRun, &CUpdaterDlg::OnRun},
     Entry{kIdStop, &CUpdaterDlg::OnStop},
+    Entry{kIdSetCradleId, &CUpdaterDlg::OnSetCradleId},
     Entry{kIdClearCradleId, &CUpdaterDlg::OnClearCradleId},
+    Entry{kIdCmdKe99, &CUpdaterDlg::OnCmdKe99},
+    Entry{kIdCmdText, &CUpdaterDlg::OnCmdText},
+    Entry{kIdCmdDash02, &CUpdaterDlg::OnCmdDash02},
+    Entry{kIdCmdQuery, &CUpdaterDlg::OnCmdQuery},
+    Entry{kIdSetUndiscover, &CUpdaterDlg::OnSetUndiscover},
+    Entry{kIdCmdKe01, &CUpdaterDlg::OnCmdKe01},
+    Entry{kIdCmdKe97, &CUpdaterDlg::OnCmdKe97},
+    Entry{kIdCmdCr02, &CUpdaterDlg::OnCmdCr02},
+    Entry{kIdCmdRaw, &CUpdaterDlg::OnCmdRaw},
+    Entry{kIdCommand, &CUpdaterDlg::OnSendCommand},
+    Entry{kIdResetCommand, &CUpdaterDlg::OnReset},
+    Entry{kIdVersionCommand, &CUpdaterDlg::OnVersion},
+    Entry{kIdVersion, &CUpdaterDlg::OnVersion},
     Entry{kIdSerialDownload, &CUpdaterDlg::SerialDownload},
+    Entry{kIdReset, &CUpdaterDlg::OnReset},
 };
 
 }  // namespace

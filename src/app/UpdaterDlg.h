@@ -5,7 +5,9 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "app/DialogView.h"
 #include "app/UpdaterState.h"
@@ -43,6 +45,21 @@ inline constexpr int kIdRun = 1025;
 inline constexpr int kIdStop = 1026;
 inline constexpr int kIdClearCradleId = 1031;
 inline constexpr int kIdSerialDownload = 1022;
+inline constexpr int kIdCommand = 1018;
+inline constexpr int kIdReset = 1007;
+inline constexpr int kIdVersion = 1008;
+inline constexpr int kIdSetCradleId = 1029;
+inline constexpr int kIdCmdKe99 = 1032;
+inline constexpr int kIdCmdText = 1034;
+inline constexpr int kIdCmdDash02 = 1035;
+inline constexpr int kIdCmdQuery = 1036;
+inline constexpr int kIdSetUndiscover = 1037;
+inline constexpr int kIdCmdCr02 = 1038;
+inline constexpr int kIdCmdKe01 = 1039;
+inline constexpr int kIdCmdKe97 = 1040;
+inline constexpr int kIdCmdRaw = 1044;
+inline constexpr int kIdResetCommand = 1046;
+inline constexpr int kIdVersionCommand = 1047;
 inline constexpr unsigned kIdmAboutBox = 16;
 
 // The updater: its state, every handler and every road. It knows no toolkit and reaches
@@ -96,6 +113,21 @@ public:
     void ReceiveThreadProc();
     void SerialDownload();
     bool WaitAck(SerialPort& port);
+
+    // Maintenance commands, at 9600 baud on the selected COM port.
+    void OnCmdKe99();
+    void OnCmdKe01();
+    void OnCmdKe97();
+    void OnCmdDash02();
+    void OnReset();
+    void OnVersion();
+    void OnCmdQuery();
+    void OnSetUndiscover();
+    void OnCmdCr02();
+    void OnCmdText();
+    void OnSendCommand();
+    void OnSetCradleId();
+    void OnCmdRaw();
 
     // The USB road: find the boot-mode device, send reports, read acknowledgements.
     void RunHid();
@@ -160,6 +192,15 @@ private:
     DialogData Snapshot() const;
     CloseAnswer AskToClose();
     bool Confirm(const std::string& caption, const std::string& text);
+    // Maintenance: refuses (and says so) while an update holds the serial port.
+    bool PortBusyWithUpdate();
+    void SetBaudIndex(int index);
+    // A command frame: the lead byte, then the four characters; `replyKind` says how the
+    // reply is read and judged.
+    void SendCommandFrame(std::string_view command, int replyKind);
+    void SendTypedCommand(const std::string UpdaterState::*member);
+    // A lead byte and a frame, each through its own opening of the port.
+    bool SendTwoFrames(std::uint8_t lead, const std::vector<std::uint8_t>& frame);
     void SetOutcome(UpdateOutcome outcome) { m_outcome = outcome; }
     // A download's failure exit: release, close, then tell the operator.
     void EndDownload(const std::shared_ptr<SerialPort>& port, FirmwareImage& image,

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -89,6 +90,34 @@ struct Links {
     }
 };
 
+// Sets the text a maintenance command sends, and runs it; its exit status.
+int Maintain(CUpdaterDlg& dlg, const FlashOptions& options) {
+    using Handler = void (CUpdaterDlg::*)();
+    const std::map<std::string, Handler> handlers = {
+        {"reset", &CUpdaterDlg::OnReset},         {"version", &CUpdaterDlg::OnVersion},
+        {"query", &CUpdaterDlg::OnCmdQuery},      {"set-undiscover", &CUpdaterDlg::OnSetUndiscover},
+        {"cr02", &CUpdaterDlg::OnCmdCr02},        {"ke99", &CUpdaterDlg::OnCmdKe99},
+        {"ke01", &CUpdaterDlg::OnCmdKe01},        {"ke97", &CUpdaterDlg::OnCmdKe97},
+        {"dash02", &CUpdaterDlg::OnCmdDash02},    {"text", &CUpdaterDlg::OnCmdText},
+        {"command", &CUpdaterDlg::OnSendCommand}, {"cradle-id", &CUpdaterDlg::OnSetCradleId},
+        {"raw", &CUpdaterDlg::OnCmdRaw},
+    };
+    // Each text goes to the member its command sends; the rest stay as the window leaves them.
+    const std::map<std::string, std::string UpdaterState::*> texts = {
+        {"text", &UpdaterState::m_strCmd4},
+        {"command", &UpdaterState::m_strCommand},
+        {"cradle-id", &UpdaterState::m_strCradleId},
+        {"raw", &UpdaterState::m_strRawCmd},
+    };
+    if (const auto member = texts.find(*options.command); member != texts.end()) {
+        std::lock_guard lock(dlg.m_dataLock);
+        dlg.*member->second = options.commandText;
+    }
+    dlg.UpdateData(false);
+    (dlg.*handlers.at(*options.command))();
+    return dlg.LastOutcome() == UpdateOutcome::Succeeded ? kExitFinished : kExitFailed;
+}
+
 int Flash(const FlashOptions& options, const std::string& appTitle) {
     InterruptWatch::BlockInterrupt();
     const PortChoice choice = *ParsePort(options.port);
@@ -126,7 +155,7 @@ int Flash(const FlashOptions& options, const std::string& appTitle) {
     const std::filesystem::path firmware =
         options.demo ? std::filesystem::path(TARVIK_DEMO_FIRMWARE) : options.firmware;
     std::error_code ec;
-    if (!std::filesystem::exists(firmware, ec)) {
+    if (!options.command && !std::filesystem::exists(firmware, ec)) {
         std::fprintf(stderr, "tarvik-flash: %s: No such file\n", firmware.c_str());
         return kExitFailed;
     }
@@ -149,6 +178,13 @@ int Flash(const FlashOptions& options, const std::string& appTitle) {
     TerminalView view(stdout, stderr, isatty(STDOUT_FILENO) != 0);
     CUpdaterDlg dlg(view, RealClock(), appTitle, links.Get());
     dlg.OnInitDialog();
+    if (options.command) {
+        {
+            std::lock_guard lock(dlg.m_dataLock);
+            dlg.m_nPort = choice.index;
+        }
+        return Maintain(dlg, options);
+    }
     const FirmwareFile file = FirmwareFileFromPath(firmware);
     InterruptWatch watch(dlg);
     for (const int index : runs) {

@@ -1,12 +1,22 @@
 #include "cli/FlashOptions.h"
 
+#include <algorithm>
+
 #include "image/FirmwareFiles.h"
 
 namespace tarvik::cli {
 
+const std::vector<MaintenanceCommand> kMaintenanceCommands = {
+    {"reset", false},  {"version", false}, {"query", false},  {"set-undiscover", false},
+    {"cr02", false},   {"ke99", false},    {"ke01", false},   {"ke97", false},
+    {"dash02", false}, {"text", true},     {"command", true}, {"cradle-id", true},
+    {"raw", true},
+};
+
 const char* const kFlashUsage =
     R"(Usage: tarvik-flash [--port PORT] [--trace FILE] [--simulate] FIRMWARE
        tarvik-flash --demo [--port PORT] [--trace FILE]
+       tarvik-flash --port COMn [--trace FILE] [--simulate] COMMAND [TEXT]
 
 Flashes FIRMWARE into the device, or its cradle, through its boot loader.
 FIRMWARE is a raw image (.bin) or an ELF executable (.out), which is converted into
@@ -24,8 +34,14 @@ Options:
   --help         show this text.
   --version      show the version.
 
+Maintenance commands, sent at 9600 baud on a COM port instead of a download:
+  reset, version, query, set-undiscover, cr02, ke99, ke01, ke97, dash02,
+  text XXXX, command XXXX (four characters), cradle-id ID (twelve characters),
+  raw TEXT (at most 254 characters).
+
 Ctrl+C stops the search, or ends a download at its next step.
-Exit status: 0 when the download finished, 1 when it failed, 2 for a usage error,
+Exit status: 0 when the download finished (or the command went out and its reply,
+where one is expected, was accepted), 1 when it failed, 2 for a usage error,
 130 when stopped with Ctrl+C.
 )";
 
@@ -91,6 +107,20 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
         } else {
             positional.push_back(arg);
         }
+    }
+    const auto command = std::find_if(kMaintenanceCommands.begin(), kMaintenanceCommands.end(),
+                                      [&](const MaintenanceCommand& c) {
+                                          return !positional.empty() && positional[0] == c.name;
+                                      });
+    if (command != kMaintenanceCommands.end() && !options.demo) {
+        if (positional.size() != (command->takesText ? 2u : 1u)) {
+            error = std::string(command->name) +
+                    (command->takesText ? " takes one text" : " takes no argument");
+            return std::nullopt;
+        }
+        options.command = command->name;
+        options.commandText = command->takesText ? positional[1] : std::string();
+        return options;
     }
     if (options.demo ? !positional.empty() : positional.size() != 1) {
         error = options.demo ? "--demo flashes its own firmware; give no FIRMWARE"

@@ -16,7 +16,17 @@ struct FlashOptions {
     std::filesystem::path firmware;
     bool simulate = false;  // against the simulated loader
     bool demo = false;      // simulate, with the firmware shipped for the demo
+    // A maintenance command instead of a download: its name and, for some, its text.
+    std::optional<std::string> command;
+    std::string commandText;
 };
+
+// The maintenance commands by name, and whether each takes a text.
+struct MaintenanceCommand {
+    const char* name;
+    bool takesText;
+};
+extern const std::vector<MaintenanceCommand> kMaintenanceCommands;
 
 // The port's index in the port list (0 = USB, n = COMn) and, for a device path, the device.
 struct PortChoice {

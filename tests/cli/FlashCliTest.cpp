@@ -149,6 +149,23 @@ TEST_F(FlashCliTest, UsbRoadAgainstTheSimulatedLoaderWithOneTraceLinePerReport) 
     EXPECT_EQ(lines.back().substr(0, 6), "close ");
 }
 
+TEST_F(FlashCliTest, MaintenanceCommandsByNameWithTheirExitStatus) {
+    auto version = Start({"--simulate", "--port", "COM1", "version"});
+    EXPECT_EQ(version.Wait(), 0) << version.Err();
+    EXPECT_TRUE(version.Err().starts_with("tarvik-flash: ")) << version.Err();
+    auto cr02 = Start({"--simulate", "--port", "COM3", "cr02"});
+    EXPECT_EQ(cr02.Wait(), 0);
+    EXPECT_EQ(cr02.Err(), "tarvik-flash: P0=01,P1=02,P2=0A,P3=FF,P4=00\n");
+    auto reset = Start({"--simulate", "--port", "COM1", "reset"});
+    EXPECT_EQ(reset.Wait(), 0);
+    EXPECT_EQ(reset.Err(), "");
+    auto shortId = Start({"--simulate", "--port", "COM1", "cradle-id", "12345"});
+    EXPECT_EQ(shortId.Wait(), 1);
+    EXPECT_EQ(shortId.Err(), "tarvik-flash: Cradle ID must be 12 digits!\n");
+    auto usage = Start({"--port", "COM1", "reset", "now"});
+    EXPECT_EQ(usage.Wait(), 2);
+}
+
 TEST_F(FlashCliTest, CtrlCEndsADownloadAtItsNextStepWithStatus130) {
     auto run = Start({"--demo", "--trace", Path("wire.log")});
     ASSERT_TRUE(run.WaitForOut("progress 10%")) << run.Out() << run.Err();
