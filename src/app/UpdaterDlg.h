@@ -161,10 +161,6 @@ public:
     // The chosen firmware as it stands now.
     FirmwareFile CurrentFirmware() const;
 
-    const std::string& AppTitle() const { return m_appTitle; }
-    const Clock& GetClock() const { return m_clock; }
-    DialogView& View() { return m_view; }
-
     // The serial port in m_hComm, shared with whoever uses it, or none.
     std::shared_ptr<SerialPort> Port() const;
     // Takes the port out of m_hComm and closes it; a thread blocked on it wakes and fails.

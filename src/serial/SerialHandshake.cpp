@@ -17,13 +17,9 @@ constexpr std::size_t kSearchReadSize = 65;
 }  // namespace
 
 void CUpdaterDlg::RunSerial() {
-    {
-        std::lock_guard lock(m_dataLock);
-        m_nBaud = serial::kWakeBaudIndex;
-    }
+    SetBaudIndex(serial::kWakeBaudIndex);
     if (!OpenSerialPort()) {
-        std::lock_guard lock(m_dataLock);
-        m_nBaud = 0;
+        SetBaudIndex(0);
         return;
     }
     if (const auto port = Port()) {
@@ -32,10 +28,7 @@ void CUpdaterDlg::RunSerial() {
         m_clock.SleepFor(kWakeGap);
         WriteSerialBytes(*port, std::span(&wake, 1));
     }
-    {
-        std::lock_guard lock(m_dataLock);
-        m_nBaud = serial::kDownloadBaudIndex;
-    }
+    SetBaudIndex(serial::kDownloadBaudIndex);
     ClosePort();
     m_clock.SleepFor(kReopenPause);
 

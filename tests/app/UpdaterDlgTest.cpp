@@ -131,6 +131,9 @@ TEST_F(UpdaterDlgTest, MessageMapRunsTheHandlerOfEachKnownIdAndNothingElse) {
 
 TEST_F(UpdaterDlgTest, WorkersAndTheWindowShareTheStatusWithoutARace) {
     m_dlg.OnInitDialog();
+    // The status edit is exchanged both ways, so the window may copy back a text the worker
+    // has since replaced: start from one of the worker's texts.
+    m_dlg.SetStatus(" Device Found!");
     std::thread worker([&] {
         for (int i = 0; i < 200; ++i) {
             m_dlg.SetStatus(i % 2 ? "Search Device..." : " Device Found!");

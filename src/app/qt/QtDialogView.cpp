@@ -34,7 +34,7 @@ void QtDialogView::Attach(UpdaterWindow* window) {
     m_window = window;
 }
 
-void QtDialogView::Post(std::function<void(UpdaterWindow&)> act) {
+void QtDialogView::OnGuiThread(std::function<void(UpdaterWindow&)> act, bool wait) {
     UpdaterWindow* window = m_window;
     if (!window) {
         return;
@@ -43,95 +43,94 @@ void QtDialogView::Post(std::function<void(UpdaterWindow&)> act) {
         act(*window);
         return;
     }
-    // A queued call still pending when the window goes is dropped with it.
+    // A queued call still pending when the window goes is dropped with it; a worker that
+    // waits is served before the window goes (see ~UpdaterWindow).
     QMetaObject::invokeMethod(
-        window, [window, act = std::move(act)] { act(*window); }, Qt::QueuedConnection);
-}
-
-void QtDialogView::Call(const std::function<void(UpdaterWindow&)>& act) {
-    UpdaterWindow* window = m_window;
-    if (!window) {
-        return;
-    }
-    if (QThread::currentThread() == window->thread()) {
-        act(*window);
-        return;
-    }
-    QMetaObject::invokeMethod(
-        window, [window, &act] { act(*window); }, Qt::BlockingQueuedConnection);
+        window, [window, act = std::move(act)] { act(*window); },
+        wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
 }
 
 void QtDialogView::ShowData(const DialogData& data) {
-    Post([data](UpdaterWindow& window) {
-        window.PortList().setCurrentIndex(data.m_nPort);
-        window.FileEdit().setText(ToQt(data.m_strFileTitle));
-        window.StatusEdit().setText(ToQt(data.m_strStatus));
-        window.StatusEdit().setCursorPosition(0);  // a long status reads from its start
-        window.CommandEdit().setText(ToQt(data.m_strCommand));
-    });
+    OnGuiThread(
+        [data](UpdaterWindow& window) {
+            window.PortList().setCurrentIndex(data.m_nPort);
+            window.FileEdit().setText(ToQt(data.m_strFileTitle));
+            window.StatusEdit().setText(ToQt(data.m_strStatus));
+            window.StatusEdit().setCursorPosition(0);  // a long status reads from its start
+            window.CommandEdit().setText(ToQt(data.m_strCommand));
+        },
+        false);
 }
 
 void QtDialogView::ReadData(DialogData& data) {
-    Call([&data](UpdaterWindow& window) {
-        data.m_nPort = window.PortList().currentIndex();
-        data.m_strFileTitle = window.FileEdit().text().toStdString();
-        data.m_strStatus = window.StatusEdit().text().toStdString();
-        data.m_strCommand = window.CommandEdit().text().toStdString();
-    });
+    OnGuiThread(
+        [&data](UpdaterWindow& window) {
+            data.m_nPort = window.PortList().currentIndex();
+            data.m_strFileTitle = window.FileEdit().text().toStdString();
+            data.m_strStatus = window.StatusEdit().text().toStdString();
+            data.m_strCommand = window.CommandEdit().text().toStdString();
+        },
+        true);
 }
 
 void QtDialogView::ShowMessageBox(const MessageBoxRequest& request) {
-    Call([this, &request](UpdaterWindow& window) {
-        QMessageBox box(BoxIcon(request.type), ToQt(request.caption), ToQt(request.text),
-                        QMessageBox::Ok, &window);
-        if (m_boxHook) {
-            m_boxHook(box);
-        }
-        box.exec();
-    });
+    OnGuiThread(
+        [this, &request](UpdaterWindow& window) {
+            QMessageBox box(BoxIcon(request.type), ToQt(request.caption), ToQt(request.text),
+                            QMessageBox::Ok, &window);
+            if (m_boxHook) {
+                m_boxHook(box);
+            }
+            box.exec();
+        },
+        true);
 }
 
 void QtDialogView::SetProgress(int position) {
-    Post([position](UpdaterWindow& window) { window.Progress().setValue(position); });
+    OnGuiThread([position](UpdaterWindow& window) { window.Progress().setValue(position); }, false);
 }
 
 void QtDialogView::EnableRun(bool enable) {
-    Post([enable](UpdaterWindow& window) { window.RunButton().setEnabled(enable); });
+    OnGuiThread([enable](UpdaterWindow& window) { window.RunButton().setEnabled(enable); }, false);
 }
 
 std::optional<std::filesystem::path> QtDialogView::AskFirmwareFile() {
     std::optional<std::filesystem::path> chosen;
-    Call([this, &chosen](UpdaterWindow& window) {
-        QFileDialog dialog(&window);
-        // Qt's own dialog: the same on every desktop, and one a test can drive.
-        dialog.setOption(QFileDialog::DontUseNativeDialog);
-        dialog.setFileMode(QFileDialog::ExistingFile);
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setNameFilters({QStringLiteral("Firmware file(*.bin)"),
-                               QStringLiteral("ELF executable (*.out)"),
-                               QStringLiteral("All files (*)")});
-        dialog.setDefaultSuffix(QStringLiteral("bin"));
-        if (m_fileDialogHook) {
-            m_fileDialogHook(dialog);
-        }
-        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
-            chosen = std::filesystem::path(dialog.selectedFiles().front().toStdString());
-        }
-    });
+    OnGuiThread(
+        [this, &chosen](UpdaterWindow& window) {
+            QFileDialog dialog(&window);
+            // Qt's own dialog: the same on every desktop, and one a test can drive.
+            dialog.setOption(QFileDialog::DontUseNativeDialog);
+            dialog.setFileMode(QFileDialog::ExistingFile);
+            dialog.setAcceptMode(QFileDialog::AcceptOpen);
+            dialog.setNameFilters({QStringLiteral("Firmware file(*.bin)"),
+                                   QStringLiteral("ELF executable (*.out)"),
+                                   QStringLiteral("All files (*)")});
+            dialog.setDefaultSuffix(QStringLiteral("bin"));
+            if (m_fileDialogHook) {
+                m_fileDialogHook(dialog);
+            }
+            if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+                chosen = std::filesystem::path(dialog.selectedFiles().front().toStdString());
+            }
+        },
+        true);
     return chosen;
 }
 
 bool QtDialogView::Confirm(const std::string& caption, const std::string& text) {
     bool yes = false;
-    Call([this, &yes, &caption, &text](UpdaterWindow& window) {
-        QMessageBox box(QMessageBox::Question, ToQt(caption), ToQt(text),
-                        QMessageBox::Yes | QMessageBox::No, &window);
-        box.setDefaultButton(QMessageBox::No);
-        if (m_boxHook) {
-            m_boxHook(box);
-        }
-        yes = box.exec() == QMessageBox::Yes;
-    });
+    OnGuiThread(
+        [this, &yes, &caption, &text](UpdaterWindow& window) {
+            QMessageBox box(QMessageBox::Question, ToQt(caption), ToQt(text),
+                            QMessageBox::Yes | QMessageBox::No, &window);
+            box.setDefaultButton(QMessageBox::No);
+            if (m_boxHook) {
+                m_boxHook(box);
+            }
+            yes = box.exec() == QMessageBox::Yes;
+        },
+        true);
     return yes;
 }
 

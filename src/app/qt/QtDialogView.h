@@ -38,11 +38,9 @@ public:
     bool Confirm(const std::string& caption, const std::string& text) override;
 
 private:
-    // Runs `act` with the window on the GUI thread: queued from a worker, so `act` must hold
-    // copies of what it needs.
-    void Post(std::function<void(UpdaterWindow&)> act);
-    // Runs `act` with the window on the GUI thread and returns when it has run.
-    void Call(const std::function<void(UpdaterWindow&)>& act);
+    // Runs `act` with the window on the GUI thread: at once when called there; from a worker
+    // queued (then `act` must hold copies of what it needs), or waited for when `wait`.
+    void OnGuiThread(std::function<void(UpdaterWindow&)> act, bool wait);
 
     std::atomic<UpdaterWindow*> m_window{nullptr};
     BoxHook m_boxHook;
