@@ -1,5 +1,9 @@
 #pragma once
 
+#include <filesystem>
+#include <optional>
+#include <string>
+
 #include "app/OperatorTexts.h"
 
 // What only the serial road tells the operator, spelled as the operator has always read it.
@@ -11,5 +15,9 @@ inline constexpr const char* kSendThreadFail = "SendThread fail!";
 inline constexpr const char* kReceiveThreadFail = "ReceiveThread fail!";
 inline constexpr const char* kSearching = "Search Device...";
 inline constexpr const char* kDeviceFound = " Device Found!";
+
+// The line that follows kPortUnavailable when the system said why `device` would not open:
+// `error` is the errno-style code of SerialOpenError. Nothing when there is no such code.
+std::optional<std::string> PortOpenFailureReason(const std::filesystem::path& device, int error);
 
 }  // namespace tarvik

@@ -1,10 +1,35 @@
 // The dialog's serial port: open by port index and baud index, write, read with a deadline.
+#include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include "app/UpdaterDlg.h"
 #include "serial/SerialMessages.h"
 
 namespace tarvik {
+
+std::optional<std::string> PortOpenFailureReason(const std::filesystem::path& device, int error) {
+    if (error == 0) {
+        return std::nullopt;
+    }
+    const std::string path = device.string();
+    if (error == ENOENT || error == ENODEV || error == ENXIO) {
+        return path + " does not exist.";
+    }
+    if (error == EACCES || error == EPERM) {
+        return path +
+               ": permission denied. Serial ports belong to the dialout group: sudo adduser "
+               "$USER dialout, then log in again.";
+    }
+    // EBUSY from a terminal held with TIOCEXCL, EWOULDBLOCK from a lock another open holds.
+    if (error == EBUSY || error == EWOULDBLOCK) {
+        return path + " is held by another program.";
+    }
+    if (error == ENOTTY) {
+        return path + " is not a serial port.";
+    }
+    return path + ": " + std::generic_category().message(error) + ".";
+}
 
 bool CUpdaterDlg::OpenSerialPort() {
     {
@@ -25,7 +50,12 @@ bool CUpdaterDlg::OpenSerialPort() {
         opened = m_links.serial->Open(*device, BaudRateOfIndex(baudIndex));
     }
     if (!opened.port) {
-        MessageBox(kPortUnavailable, std::nullopt, kMbIconHand);
+        std::string text = kPortUnavailable;
+        if (const auto reason =
+                device ? PortOpenFailureReason(*device, opened.error.error) : std::nullopt) {
+            text += "\n" + *reason;
+        }
+        MessageBox(text, std::nullopt, kMbIconHand);
         return false;
     }
     std::lock_guard lock(m_dataLock);

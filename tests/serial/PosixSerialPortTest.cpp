@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "serial/SerialMessages.h"
 #include "sim/Pty.h"
 #include "support/TempDir.h"
 
@@ -99,6 +100,57 @@ TEST_F(PosixSerialPortTest, OpenSetsEachIndexsRateFailsWithTheSystemsErrorAndHol
     held->Close();
     EXPECT_EQ(OpenDescriptors(), before);
     EXPECT_TRUE(opener.Open(m_pty.SlavePath(), 9600).port);
+}
+
+TEST_F(PosixSerialPortTest, AFailedOpenTellsTheOperatorWhyInOneLineNamingTheDevice) {
+    test::TempDir dir;
+    PosixSerialPortOpener opener(RealClock());
+    const auto reasonOf = [&](const std::filesystem::path& device) {
+        const auto result = opener.Open(device, 115200);
+        EXPECT_FALSE(result.port) << device;
+        return PortOpenFailureReason(device, result.error.error);
+    };
+    const auto missing = dir.Path() / "ttyNone";
+    EXPECT_EQ(reasonOf(missing), missing.string() + " does not exist.");
+
+    // Root opens a file whatever its mode, and then finds no terminal in it; anyone else is
+    // refused at the open.
+    const auto locked = dir.Write("locked", Bytes(16));
+    std::filesystem::permissions(locked, std::filesystem::perms::none);
+    EXPECT_EQ(reasonOf(locked), ::geteuid() == 0
+                                    ? locked.string() + " is not a serial port."
+                                    : locked.string() +
+                                          ": permission denied. Serial ports belong to the dialout "
+                                          "group: sudo adduser $USER dialout, then log in again.");
+
+    auto held = Open(RealClock());
+    ASSERT_TRUE(held);
+    EXPECT_EQ(reasonOf(m_pty.SlavePath()),
+              m_pty.SlavePath().string() + " is held by another program.");
+    held->Close();
+}
+
+TEST(PortOpenFailureReason, EachSystemErrorReadsAsTheOperatorNeedsIt) {
+    const std::filesystem::path tty = "/dev/ttyUSB3";
+    const std::string denied =
+        "/dev/ttyUSB3: permission denied. Serial ports belong to the dialout group: sudo "
+        "adduser $USER dialout, then log in again.";
+    const std::pair<int, std::optional<std::string>> cases[] = {
+        {0, std::nullopt},
+        {ENOENT, "/dev/ttyUSB3 does not exist."},
+        {ENODEV, "/dev/ttyUSB3 does not exist."},
+        {ENXIO, "/dev/ttyUSB3 does not exist."},
+        {EACCES, denied},
+        {EPERM, denied},
+        {EBUSY, "/dev/ttyUSB3 is held by another program."},
+        {EWOULDBLOCK, "/dev/ttyUSB3 is held by another program."},
+        {ENOTTY, "/dev/ttyUSB3 is not a serial port."},
+        {EIO, "/dev/ttyUSB3: Input/output error."},
+        {EINVAL, "/dev/ttyUSB3: Invalid argument."},
+    };
+    for (const auto& [error, text] : cases) {
+        EXPECT_EQ(PortOpenFailureReason(tty, error), text) << "errno " << error;
+    }
 }
 
 TEST_F(PosixSerialPortTest, ReadsStopAtNAndEveryByteValuePassesBothWaysWhileBothThreadsRun) {

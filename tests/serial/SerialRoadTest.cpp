@@ -314,21 +314,29 @@ TEST_F(SerialRoadTest, PortClosedUnderTheDownloadEndsItThroughAFailureExit) {
     EXPECT_EQ(SimLogWithoutSearch().back(), "frame 0x0008");
 }
 
-TEST_F(SerialRoadTest, PortThatCannotBeOpenedIsToldOnceAndLeavesRunEnabled) {
+TEST_F(SerialRoadTest, PortThatCannotBeOpenedIsToldOnceWithTheSystemsReasonAndLeavesRunEnabled) {
     Start();
     ChooseImage(100);
     // Held by someone else.
     auto holder = m_opener->Open(m_sim->DevicePath(), 9600);
     ASSERT_TRUE(holder.port);
     RunToEnd();
+    // A maintenance command opens the port the same way, and is told the same.
+    m_dlg->OnReset();
     holder.port->Close();
-    // Not there at all; and the USB entry, which names no serial port.
-    m_ports.Override(5, m_dir.Path() / "no-such-tty");
+    // Not there at all; and the USB entry, which names no serial port, so no reason.
+    const auto missing = m_dir.Path() / "no-such-tty";
+    m_ports.Override(5, missing);
     m_view->Type([](DialogData& c) { c.m_nPort = 5; });
     RunToEnd();
     m_view->Type([](DialogData& c) { c.m_nPort = 0; });
     m_dlg->RunSerial();
-    EXPECT_EQ(m_view->Boxes(), Events(3, "box tarvik-updater: Serial Port is unavaible!"));
+    const std::string held = "box tarvik-updater: Serial Port is unavaible!\n" +
+                             m_sim->DevicePath().string() + " is held by another program.";
+    EXPECT_EQ(m_view->Boxes(), (Events{held, held,
+                                       "box tarvik-updater: Serial Port is unavaible!\n" +
+                                           missing.string() + " does not exist.",
+                                       "box tarvik-updater: Serial Port is unavaible!"}));
     for (const auto& box : m_view->BoxRequests()) {
         EXPECT_EQ(box.type, kMbIconHand);
     }

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QStringList>
 
+#include "app/DemoFirmware.h"
 #include "app/UpdaterDlg.h"
 #include "app/qt/QtDialogView.h"
 #include "app/qt/UpdaterWindow.h"
@@ -58,11 +59,17 @@ int main(int argc, char** argv) {
 
     qt::QtDialogView view;
     CUpdaterDlg dlg(view, RealClock(), appTitle, {&serial, &ports, hid});
-    qt::UpdaterWindow window(dlg, view, ports);
+    // The port list's tooltips describe this machine's own /sys and /dev.
+    qt::UpdaterWindow window(dlg, view, ports, tarvik::ports::ListingRoots{});
     dlg.OnInitDialog();
     if (demo) {
         window.setWindowTitle(window.windowTitle() + QStringLiteral(" — demo: simulated devices"));
-        const FirmwareFile file = FirmwareFileFromPath(TARVIK_DEMO_FIRMWARE);
+        window.SetPortNote(0, QStringLiteral("USB Port: simulated loader in boot mode"));
+        window.SetPortNote(kDemoSerialPort,
+                           QStringLiteral("COM%1: simulated loader on %2")
+                               .arg(kDemoSerialPort)
+                               .arg(QString::fromStdString(serialSim->DevicePath().string())));
+        const FirmwareFile file = FirmwareFileFromPath(DemoFirmware());
         {
             std::lock_guard lock(dlg.m_dataLock);
             dlg.m_strFileFolder = file.folder;

@@ -1,5 +1,6 @@
 #include "app/qt/UpdaterWindow.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -28,8 +29,8 @@ T* Control(QDialog& dialog, const char* name) {
 }  // namespace
 
 UpdaterWindow::UpdaterWindow(CUpdaterDlg& dlg, QtDialogView& view, const PortNames& ports,
-                             QWidget* parent)
-    : QDialog(parent), m_dlg(dlg), m_view(view) {
+                             ports::ListingRoots roots, QWidget* parent)
+    : QDialog(parent), m_dlg(dlg), m_view(view), m_portNames(ports), m_roots(std::move(roots)) {
     BuildDialog(MainDialogTemplate(), *this);
     setWindowIcon(ApplicationIcon());
     m_port = Control<QComboBox>(*this, "IDC_PORT");
@@ -41,13 +42,17 @@ UpdaterWindow::UpdaterWindow(CUpdaterDlg& dlg, QtDialogView& view, const PortNam
 
     m_port->addItem(QStringLiteral("USB Port"));
     for (int n = 1; n <= kSerialPorts; ++n) {
-        const auto device = ports.Resolve(n);
         m_port->addItem(QStringLiteral("COM%1").arg(n));
-        m_port->setItemData(n, device ? QString::fromStdString(device->string()) : QString(),
-                            Qt::ToolTipRole);
     }
     m_port->setCurrentIndex(0);
     m_port->setFocus();
+    // The closed list shows the chosen entry's tooltip; the open list, each entry's own,
+    // listed afresh as it opens.
+    connect(m_port, &QComboBox::currentIndexChanged, this, [this](int index) {
+        m_port->setToolTip(m_port->itemData(index, Qt::ToolTipRole).toString());
+    });
+    m_port->view()->window()->installEventFilter(this);
+    RefreshPortTooltips();
 
     for (QPushButton* button : findChildren<QPushButton*>()) {
         const int id = button->property("controlId").toInt();
@@ -78,6 +83,31 @@ UpdaterWindow::~UpdaterWindow() {
     }
     m_dlg.JoinWorkers();
     m_view.Attach(nullptr);
+}
+
+void UpdaterWindow::RefreshPortTooltips() {
+    const ports::PortListing listing = ports::ListPorts(m_roots, m_portNames);
+    for (int n = 0; n < m_port->count(); ++n) {
+        const auto note = m_portNotes.find(n);
+        m_port->setItemData(n,
+                            note != m_portNotes.end()
+                                ? note->second
+                                : QString::fromStdString(ports::PortTooltip(listing, n)),
+                            Qt::ToolTipRole);
+    }
+    m_port->setToolTip(m_port->currentData(Qt::ToolTipRole).toString());
+}
+
+void UpdaterWindow::SetPortNote(int index, const QString& note) {
+    m_portNotes[index] = note;
+    RefreshPortTooltips();
+}
+
+bool UpdaterWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show && watched == m_port->view()->window()) {
+        RefreshPortTooltips();
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void UpdaterWindow::OnSysCommand(unsigned id) {

@@ -1,9 +1,13 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 #include <QTimer>
 
+#include <map>
+
 #include "app/UpdaterDlg.h"
+#include "ports/PortListing.h"
 
 class QComboBox;
 class QLineEdit;
@@ -16,13 +20,21 @@ namespace tarvik::qt {
 class QtDialogView;
 
 // The main window: the template's controls over CUpdaterDlg, which holds all the logic.
-// `dlg` must outlive the window; the window attaches itself to `view` for its lifetime.
+// `dlg` and `ports` must outlive the window; the window attaches itself to `view` for its
+// lifetime. Each port entry's tooltip tells what is behind it, listed from `roots`.
 class UpdaterWindow : public QDialog {
     Q_OBJECT
 public:
     UpdaterWindow(CUpdaterDlg& dlg, QtDialogView& view, const PortNames& ports,
-                  QWidget* parent = nullptr);
+                  ports::ListingRoots roots = {}, QWidget* parent = nullptr);
     ~UpdaterWindow() override;
+
+    // Lists the ports again and rewrites every entry's tooltip. Runs at the start and each
+    // time the port list opens, so a device plugged in meanwhile shows.
+    void RefreshPortTooltips();
+    // A fixed tooltip for entry `index` instead of the listing's (the demo's simulators,
+    // which no listing of the machine can see).
+    void SetPortNote(int index, const QString& note);
 
     // A system command: the About entry opens the About box.
     void OnSysCommand(unsigned id);
@@ -41,6 +53,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -53,6 +66,9 @@ private:
 
     CUpdaterDlg& m_dlg;
     QtDialogView& m_view;
+    const PortNames& m_portNames;
+    const ports::ListingRoots m_roots;
+    std::map<int, QString> m_portNotes;
     QComboBox* m_port = nullptr;
     QLineEdit* m_fileName = nullptr;
     QLineEdit* m_status = nullptr;

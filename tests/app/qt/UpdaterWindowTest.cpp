@@ -23,6 +23,7 @@
 #include "app/qt/QtDialogView.h"
 #include "app/qt/UpdaterWindow.h"
 #include "image/FirmwareFiles.h"
+#include "ports/FakeSysfsTree.h"
 #include "serial/PosixSerialPort.h"
 #include "sim/HidLoaderSim.h"
 #include "sim/SerialLoaderSim.h"
@@ -66,7 +67,7 @@ protected:
         m_hidSim = std::make_unique<sim::HidLoaderSim>(hid);
         m_dlg = std::make_unique<CUpdaterDlg>(m_view, m_clock, "tarvik-updater",
                                               UpdaterLinks{&m_opener, &m_ports, m_hidSim.get()});
-        m_window = std::make_unique<UpdaterWindow>(*m_dlg, m_view, m_ports);
+        m_window = std::make_unique<UpdaterWindow>(*m_dlg, m_view, m_ports, m_tree.Roots());
         m_dlg->OnInitDialog();
         m_window->show();
         m_view.SetBoxHook([this](QMessageBox& box) { Answer(box); });
@@ -128,6 +129,8 @@ protected:
     }
 
     test::TempDir m_dir;
+    // The machine the port list's tooltips describe: empty unless a test fills it.
+    test::FakeSysfsTree m_tree;
     ScaledClock m_clock{4};
     PosixSerialPortOpener m_opener{m_clock};
     PortNames m_ports{[](const std::string&) { return std::optional<std::string>(); }};
@@ -153,10 +156,10 @@ TEST_F(UpdaterWindowTest, StartsOnUsbWithEmptyFieldsAndOnlyTheTemplatesShownCont
     }
     EXPECT_EQ(names, (Texts{"USB Port", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
                             "COM8", "COM9"}));
-    EXPECT_EQ(ports.itemData(1, Qt::ToolTipRole).toString().toStdString(),
-              m_serialSim->DevicePath().string());
-    EXPECT_EQ(ports.itemData(2, Qt::ToolTipRole).toString(), "/nonexistent/tty-two");
-    EXPECT_EQ(ports.itemData(3, Qt::ToolTipRole).toString(), "/dev/ttyS2");
+    EXPECT_EQ(ports.itemData(2, Qt::ToolTipRole).toString().toStdString(),
+              "COM2: /nonexistent/tty-two — does not exist");
+    EXPECT_EQ(ports.itemData(3, Qt::ToolTipRole).toString().toStdString(),
+              "COM3: /dev/ttyS2 — does not exist");
 
     EXPECT_EQ(m_window->windowIcon().availableSizes(),
               (QList<QSize>{{16, 16}, {32, 32}, {48, 48}, {256, 256}}));
@@ -190,6 +193,62 @@ TEST_F(UpdaterWindowTest, StartsOnUsbWithEmptyFieldsAndOnlyTheTemplatesShownCont
     } while (widget != &ports);
     EXPECT_EQ(tabOrder,
               (Texts{"IDC_PORT", "IDC_FILE_NAME", "IDC_BROWSE", "IDC_STATUS", "IDC_RUN"}));
+}
+
+TEST_F(UpdaterWindowTest, EachPortsTooltipSaysWhatIsBehindItAndOpeningTheListLooksAgain) {
+    m_tree.Uart8250("ttyS0", "4");
+    m_tree.Uart8250("ttyS1", "0");
+    m_tree.FtdiAdapter("2", "ttyUSB0", "A1B2C3");
+    const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
+    m_tree.DevLink(byId.substr(5), "../../ttyUSB0");
+    m_ports.Override(3, byId);
+    m_dlg = std::make_unique<CUpdaterDlg>(m_view, m_clock, "tarvik-updater",
+                                          UpdaterLinks{&m_opener, &m_ports, nullptr});
+    m_window = std::make_unique<UpdaterWindow>(*m_dlg, m_view, m_ports, m_tree.Roots());
+    m_dlg->OnInitDialog();
+    m_window->show();
+    QComboBox& list = m_window->PortList();
+    const auto tips = [&] {
+        Texts texts;
+        for (int i = 0; i < list.count(); ++i) {
+            texts.push_back(list.itemData(i, Qt::ToolTipRole).toString().toStdString());
+        }
+        return texts;
+    };
+    const std::string dev = m_tree.Dev().string();
+    Texts expected = {
+        "USB Port: no boot-mode device present",
+        "COM1: /dev/ttyS0 — serial8250",
+        "COM2: /dev/ttyS1 — no UART behind it",
+        "COM3: " + byId + " → " + dev +
+            "/ttyUSB0 — ftdi_sio, 0403:6001 FTDI FT232R USB UART, serial A1B2C3",
+    };
+    for (int n = 4; n <= 9; ++n) {
+        expected.push_back("COM" + std::to_string(n) + ": /dev/ttyS" + std::to_string(n - 1) +
+                           " — does not exist");
+    }
+    EXPECT_EQ(tips(), expected);
+    // The closed list tells about the entry chosen.
+    EXPECT_EQ(list.toolTip().toStdString(), expected[0]);
+    list.setCurrentIndex(3);
+    EXPECT_EQ(list.toolTip().toStdString(), expected[3]);
+
+    // The loader is plugged in and COM2 moved while the window was up: opening the list
+    // looks again.
+    m_tree.UsbHid("4", "FFFF", "0012", "0100", "Tarvik Loader", "hidraw2");
+    m_ports.Override(2, "/dev/ttyS0");
+    list.showPopup();
+    expected[0] = "USB Port: boot-mode device at " + dev + "/hidraw2";
+    expected[2] = "COM2: /dev/ttyS0 — serial8250";
+    EXPECT_EQ(tips(), expected);
+    list.hidePopup();
+
+    // The demo's simulators stand behind entries no listing can see.
+    m_window->SetPortNote(1, "COM1: simulated loader on /dev/pts/7");
+    list.showPopup();
+    expected[1] = "COM1: simulated loader on /dev/pts/7";
+    EXPECT_EQ(tips(), expected);
+    list.hidePopup();
 }
 
 TEST_F(UpdaterWindowTest, ControlsSitWhereTheTemplatePutsThemInTheFontsBaseUnits) {
