@@ -1,21 +1,24 @@
 // tarvik-flash: the updater on the command line, the same CUpdaterDlg as the window.
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <vector>
 
+#include "app/DemoFirmware.h"
 #include "app/UpdaterDlg.h"
 #include "cli/FlashOptions.h"
+#include "cli/InterruptWatch.h"
+#include "cli/JsonView.h"
+#include "cli/ParallelFlash.h"
+#include "cli/QuietView.h"
 #include "cli/TerminalView.h"
 #include "hid/HidapiTransport.h"
 #include "hid/TracingHidTransport.h"
+#include "ports/PortListing.h"
 #include "serial/PosixSerialPort.h"
 #include "serial/TracingSerialPort.h"
 #include "sim/HidLoaderSim.h"
@@ -29,44 +32,6 @@ constexpr int kExitFinished = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
-
-// Ctrl+C without a signal handler: SIGINT is blocked in every thread and taken here with
-// sigtimedwait, then turned into a cancel of the running update.
-class InterruptWatch {
-public:
-    // Call before any other thread starts, so that all of them inherit the blocked signal.
-    static void BlockInterrupt() {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    }
-
-    explicit InterruptWatch(CUpdaterDlg& dlg)
-        : m_thread([this, &dlg] {
-              sigset_t set;
-              sigemptyset(&set);
-              sigaddset(&set, SIGINT);
-              const timespec slice{0, 50'000'000};
-              while (!m_done) {
-                  if (sigtimedwait(&set, nullptr, &slice) == SIGINT) {
-                      m_interrupted = true;
-                      dlg.CancelUpdate();
-                  }
-              }
-          }) {}
-    ~InterruptWatch() {
-        m_done = true;
-        m_thread.join();
-    }
-
-    bool Interrupted() const { return m_interrupted; }
-
-private:
-    std::atomic<bool> m_done{false};
-    std::atomic<bool> m_interrupted{false};
-    std::thread m_thread;
-};
 
 // Everything one run talks to: real links, or the simulated loaders behind them.
 struct Links {
@@ -118,9 +83,28 @@ int Maintain(CUpdaterDlg& dlg, const FlashOptions& options) {
     return dlg.LastOutcome() == UpdateOutcome::Succeeded ? kExitFinished : kExitFailed;
 }
 
-int Flash(const FlashOptions& options, const std::string& appTitle) {
-    InterruptWatch::BlockInterrupt();
-    const PortChoice choice = *ParsePort(options.port);
+std::unique_ptr<CliView> MakeView(const FlashOptions& options) {
+    if (options.json) {
+        return std::make_unique<JsonView>(stdout, options.ports.front());
+    }
+    if (options.quiet) {
+        return std::make_unique<QuietView>(stderr);
+    }
+    return std::make_unique<TerminalView>(stdout, stderr, isatty(STDOUT_FILENO) != 0);
+}
+
+// The port a run of the dialog goes to, as the events name it.
+std::string RunPortName(const FlashOptions& options, int index) {
+    if (index == 0) {
+        return "usb";
+    }
+    const std::string& given = options.ports.front();
+    return ParsePort(given)->index == 0 ? "COM" + std::to_string(index) : given;
+}
+
+int FlashOnePort(const FlashOptions& options, const std::string& appTitle, CliView& view) {
+    BlockInterrupt();
+    const PortChoice choice = *ParsePort(options.ports.front());
     const int serialIndex = choice.index == 0 ? 1 : choice.index;
     // The demo shows the serial road, then the USB road.
     const std::vector<int> runs =
@@ -132,40 +116,43 @@ int Flash(const FlashOptions& options, const std::string& appTitle) {
     }
     if (options.simulate) {
         for (const int index : runs) {
-            if (index != 0) {
-                sim::SerialLoaderOptions simOptions;
-                simOptions.paceAtBaud = options.demo;
-                links.serialSim = std::make_unique<sim::SerialLoaderSim>(simOptions);
-                links.ports.Override(index, links.serialSim->DevicePath());
-                std::printf("Simulated serial loader on COM%d (%s): no device is touched.\n", index,
-                            links.serialSim->DevicePath().c_str());
-            } else {
+            if (index == 0) {
                 sim::HidLoaderOptions simOptions;
                 if (options.demo) {
                     simOptions.reportTime = std::chrono::milliseconds(1);
                 }
                 links.hidSim = std::make_unique<sim::HidLoaderSim>(simOptions);
-                std::printf("Simulated USB loader: no device is touched.\n");
+                view.Note("Simulated USB loader: no device is touched.");
+            } else if (!choice.device) {
+                // A device path is opened as given: it may be a simulator's pty started
+                // elsewhere.
+                sim::SerialLoaderOptions simOptions;
+                simOptions.paceAtBaud = options.demo;
+                links.serialSim = std::make_unique<sim::SerialLoaderSim>(simOptions);
+                links.ports.Override(index, links.serialSim->DevicePath());
+                view.Note("Simulated serial loader on COM" + std::to_string(index) + " (" +
+                          links.serialSim->DevicePath().string() + "): no device is touched.");
             }
         }
     } else if (choice.index == 0) {
         links.hidapi = std::make_unique<HidapiTransport>();
     }
 
-    const std::filesystem::path firmware =
-        options.demo ? std::filesystem::path(TARVIK_DEMO_FIRMWARE) : options.firmware;
+    const std::filesystem::path firmware = options.demo ? DemoFirmware() : options.firmware;
     std::error_code ec;
     if (!options.command && !std::filesystem::exists(firmware, ec)) {
-        std::fprintf(stderr, "tarvik-flash: %s: No such file\n", firmware.c_str());
+        view.Failure(firmware.string() + ": No such file");
         return kExitFailed;
+    }
+    if (options.demo) {
+        view.Note("Demo firmware: " + firmware.string());
     }
 
     links.serial = std::make_unique<PosixSerialPortOpener>(RealClock());
     if (options.trace) {
         links.trace = std::make_unique<WireTrace>(options.trace->string());
         if (!links.trace->IsOpen()) {
-            std::fprintf(stderr, "tarvik-flash: cannot write the trace %s\n",
-                         options.trace->c_str());
+            view.Failure("cannot write the trace " + options.trace->string());
             return kExitFailed;
         }
         links.tracingSerial =
@@ -175,7 +162,6 @@ int Flash(const FlashOptions& options, const std::string& appTitle) {
         }
     }
 
-    TerminalView view(stdout, stderr, isatty(STDOUT_FILENO) != 0);
     CUpdaterDlg dlg(view, RealClock(), appTitle, links.Get());
     dlg.OnInitDialog();
     if (options.command) {
@@ -188,6 +174,9 @@ int Flash(const FlashOptions& options, const std::string& appTitle) {
     const FirmwareFile file = FirmwareFileFromPath(firmware);
     InterruptWatch watch(dlg);
     for (const int index : runs) {
+        if (watch.Interrupted()) {
+            return kExitInterrupted;
+        }
         {
             std::lock_guard lock(dlg.m_dataLock);
             dlg.m_nPort = index;
@@ -196,18 +185,32 @@ int Flash(const FlashOptions& options, const std::string& appTitle) {
             dlg.m_strFileExt = file.ext;
         }
         dlg.UpdateData(false);
+        view.BeginRun(RunPortName(options, index));
         if (options.demo) {
-            std::printf("--- %s\n",
-                        index == 0 ? "USB Port" : ("COM" + std::to_string(index)).c_str());
+            view.Note(std::string("--- ") +
+                      (index == 0 ? "USB Port" : ("COM" + std::to_string(index)).c_str()));
         }
         dlg.OnRun();
         dlg.JoinWorkers();
-        view.Finish();
+        view.EndRun();
         if (dlg.LastOutcome() != UpdateOutcome::Succeeded) {
             return watch.Interrupted() ? kExitInterrupted : kExitFailed;
         }
     }
     return kExitFinished;
+}
+
+// One port: the dialog behind the view the options ask for, and the result at the end.
+int Flash(const FlashOptions& options, const std::string& appTitle) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::unique_ptr<CliView> view = MakeView(options);
+    const int exitStatus = FlashOnePort(options, appTitle, *view);
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+    view->Finish(exitStatus == kExitFinished      ? FlashResult::Succeeded
+                 : exitStatus == kExitInterrupted ? FlashResult::Interrupted
+                                                  : FlashResult::Failed,
+                 exitStatus, seconds.count());
+    return exitStatus;
 }
 
 }  // namespace
@@ -228,8 +231,18 @@ int main(int argc, char** argv) {
         case FlashOptions::Action::Version:
             std::puts("tarvik-flash 2.0.0.0");
             return 0;
+        case FlashOptions::Action::List:
+            // From sysfs alone: listing a port never opens it.
+            std::fputs(
+                tarvik::ports::FormatPortListing(tarvik::ports::ListPorts({}, tarvik::PortNames()))
+                    .c_str(),
+                stdout);
+            return 0;
         case FlashOptions::Action::Flash:
             break;
+    }
+    if (options->ports.size() > 1) {
+        return FlashInParallel(*options, argv[0]);
     }
     return Flash(*options, tarvik::ApplicationTitle(argv[0]));
 }

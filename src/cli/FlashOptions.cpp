@@ -14,9 +14,11 @@ const std::vector<MaintenanceCommand> kMaintenanceCommands = {
 };
 
 const char* const kFlashUsage =
-    R"(Usage: tarvik-flash [--port PORT] [--trace FILE] [--simulate] FIRMWARE
+    R"(Usage: tarvik-flash [--port PORT]... [--trace FILE] [--simulate] [--quiet|--json]
+                    FIRMWARE
        tarvik-flash --demo [--port PORT] [--trace FILE]
        tarvik-flash --port COMn [--trace FILE] [--simulate] COMMAND [TEXT]
+       tarvik-flash --list
 
 Flashes FIRMWARE into the device, or its cradle, through its boot loader.
 FIRMWARE is a raw image (.bin) or an ELF executable (.out), which is converted into
@@ -27,10 +29,19 @@ Options:
                  COM9, or a serial device path such as /dev/ttyUSB0. COMn resolves
                  through TARVIK_COMn, then the COMn= lines of
                  ~/.config/tarvik/ports.conf, then /dev/ttyS(n-1).
-  --trace FILE   append every byte on the wire to FILE, with times in milliseconds.
-  --simulate     flash a simulated device instead of a real one.
+                 Given more than once, the devices are flashed in parallel, one
+                 process per port: a progress line for each, then a summary.
+  --trace FILE   append every byte on the wire to FILE, with times in milliseconds;
+                 with several ports, to FILE.PORT for each port.
+  --simulate     a simulated device behind usb and each COMn instead of a real one;
+                 a device path is always opened as given.
   --demo         the demo firmware into a simulated device at real speed, over a
                  serial port (COM1, or the --port given), then over USB.
+  --quiet        print only failures.
+  --json         print one JSON object per line for each event: status, progress,
+                 message and result.
+  --list         list the serial ports and the USB loaders of this machine, and the
+                 COMn that resolve to them, without opening any.
   --help         show this text.
   --version      show the version.
 
@@ -40,9 +51,9 @@ Maintenance commands, sent at 9600 baud on a COM port instead of a download:
   raw TEXT (at most 254 characters).
 
 Ctrl+C stops the search, or ends a download at its next step.
-Exit status: 0 when the download finished (or the command went out and its reply,
-where one is expected, was accepted), 1 when it failed, 2 for a usage error,
-130 when stopped with Ctrl+C.
+Exit status: 0 when the download finished on every port (or the command went out
+and its reply, where one is expected, was accepted), 1 when any failed, 2 for a
+usage error, 130 when stopped with Ctrl+C.
 )";
 
 std::optional<PortChoice> ParsePort(const std::string& port) {
@@ -57,6 +68,19 @@ std::optional<PortChoice> ParsePort(const std::string& port) {
         return PortChoice{1, std::filesystem::path(port)};
     }
     return std::nullopt;
+}
+
+bool SamePort(const std::string& a, const std::string& b) {
+    const auto first = ParsePort(a);
+    const auto second = ParsePort(b);
+    if (!first || !second) {
+        return a == b;
+    }
+    if (first->device || second->device) {
+        return first->device && second->device &&
+               first->device->lexically_normal() == second->device->lexically_normal();
+    }
+    return first->index == second->index;
 }
 
 std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& args,
@@ -80,6 +104,10 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
             options.action = FlashOptions::Action::Version;
             return options;
         }
+        if (arg == "--list") {
+            options.action = FlashOptions::Action::List;
+            return options;
+        }
         if (arg == "--port") {
             const auto port = value("--port");
             if (!port) {
@@ -89,7 +117,13 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
                 error = "unknown port '" + *port + "': use usb, COM1 to COM9 or a device path";
                 return std::nullopt;
             }
-            options.port = *port;
+            for (const std::string& given : options.ports) {
+                if (SamePort(given, *port)) {
+                    error = *port + " is given twice";
+                    return std::nullopt;
+                }
+            }
+            options.ports.push_back(*port);
         } else if (arg == "--trace") {
             const auto file = value("--trace");
             if (!file) {
@@ -101,6 +135,10 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
         } else if (arg == "--demo") {
             options.demo = true;
             options.simulate = true;
+        } else if (arg == "--quiet") {
+            options.quiet = true;
+        } else if (arg == "--json") {
+            options.json = true;
         } else if (arg.starts_with("-") && arg != "-") {
             error = "unknown option '" + arg + "'";
             return std::nullopt;
@@ -108,11 +146,23 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
             positional.push_back(arg);
         }
     }
+    if (options.quiet && options.json) {
+        error = "--quiet and --json do not go together: --json prints every event";
+        return std::nullopt;
+    }
+    if (options.ports.empty()) {
+        options.ports.push_back("usb");
+    }
+    const bool several = options.ports.size() > 1;
     const auto command = std::find_if(kMaintenanceCommands.begin(), kMaintenanceCommands.end(),
                                       [&](const MaintenanceCommand& c) {
                                           return !positional.empty() && positional[0] == c.name;
                                       });
     if (command != kMaintenanceCommands.end() && !options.demo) {
+        if (several) {
+            error = "a maintenance command goes to one port: give --port once";
+            return std::nullopt;
+        }
         if (positional.size() != (command->takesText ? 2u : 1u)) {
             error = std::string(command->name) +
                     (command->takesText ? " takes one text" : " takes no argument");
@@ -121,6 +171,10 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
         options.command = command->name;
         options.commandText = command->takesText ? positional[1] : std::string();
         return options;
+    }
+    if (options.demo && several) {
+        error = "--demo shows one port: give --port once at most";
+        return std::nullopt;
     }
     if (options.demo ? !positional.empty() : positional.size() != 1) {
         error = options.demo ? "--demo flashes its own firmware; give no FIRMWARE"

@@ -9,13 +9,17 @@ namespace tarvik::cli {
 
 // What `tarvik-flash` was asked to do.
 struct FlashOptions {
-    enum class Action { Flash, Help, Version };
+    enum class Action { Flash, Help, Version, List };
     Action action = Action::Flash;
-    std::string port = "usb";  // "usb", "COM1".."COM9", or a device path
+    // "usb", "COM1".."COM9", or device paths, as given; never empty after parsing (usb
+    // when none is given). More than one: the devices are flashed in parallel.
+    std::vector<std::string> ports;
     std::optional<std::filesystem::path> trace;
     std::filesystem::path firmware;
     bool simulate = false;  // against the simulated loader
     bool demo = false;      // simulate, with the firmware shipped for the demo
+    bool quiet = false;     // failures only
+    bool json = false;      // one JSON object per line for each event
     // A maintenance command instead of a download: its name and, for some, its text.
     std::optional<std::string> command;
     std::string commandText;
@@ -40,6 +44,9 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
 
 // "usb", "COMn" (any case) or a path; nothing for anything else.
 std::optional<PortChoice> ParsePort(const std::string& port);
+
+// Whether two ports as given name the same port: usb and COMn in any case, paths as written.
+bool SamePort(const std::string& a, const std::string& b);
 
 extern const char* const kFlashUsage;
 

@@ -48,10 +48,6 @@ void TerminalView::ShowData(const DialogData& data) {
     RedrawBar();
 }
 
-void TerminalView::ReadData(DialogData&) {
-    // No controls to type into: the members stay as the command line set them.
-}
-
 void TerminalView::ShowMessageBox(const MessageBoxRequest& box) {
     std::lock_guard lock(m_lock);
     ClearBar();
@@ -75,13 +71,22 @@ void TerminalView::SetProgress(int position) {
     }
 }
 
-void TerminalView::EnableRun(bool) {}
-
-std::optional<std::filesystem::path> TerminalView::AskFirmwareFile() {
-    return std::nullopt;
+void TerminalView::Note(const std::string& text) {
+    std::lock_guard lock(m_lock);
+    ClearBar();
+    std::fprintf(m_out, "%s\n", text.c_str());
+    std::fflush(m_out);
 }
 
-void TerminalView::Finish() {
+void TerminalView::Failure(const std::string& text) {
+    std::lock_guard lock(m_lock);
+    ClearBar();
+    std::fflush(m_out);
+    std::fprintf(m_err, "tarvik-flash: %s\n", text.c_str());
+    std::fflush(m_err);
+}
+
+void TerminalView::EndRun() {
     std::lock_guard lock(m_lock);
     if (m_barShown) {
         std::fputs("\n", m_out);

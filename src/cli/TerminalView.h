@@ -4,28 +4,27 @@
 #include <mutex>
 #include <string>
 
-#include "app/DialogView.h"
+#include "cli/CliView.h"
 
 namespace tarvik::cli {
 
 // The dialog on a terminal: each status text as a line, progress as a bar on a terminal and
 // as percent lines elsewhere, each message box as one line "<caption>: <text>" on the error
 // stream. Boxes need no confirmation here.
-class TerminalView : public DialogView {
+class TerminalView : public CliView {
 public:
     TerminalView(std::FILE* out, std::FILE* err, bool progressBar);
 
     void ShowData(const DialogData& data) override;
-    void ReadData(DialogData& data) override;
     void ShowMessageBox(const MessageBoxRequest& box) override;
     void SetProgress(int position) override;
-    void EnableRun(bool enable) override;
-    std::optional<std::filesystem::path> AskFirmwareFile() override;
-    // The command line asks nothing: Ctrl+C is its answer.
-    bool Confirm(const std::string&, const std::string&) override { return true; }
 
+    void Note(const std::string& text) override;
+    void Failure(const std::string& text) override;
+    void BeginRun(const std::string&) override {}
     // Ends the bar's line, so whatever is printed next starts on its own.
-    void Finish();
+    void EndRun() override;
+    void Finish(FlashResult, int, double) override { EndRun(); }
 
 private:
     void ClearBar();

@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -21,11 +23,43 @@ std::string Slurp(const std::filesystem::path& path) {
     return text.str();
 }
 
+// Output files of their own for each child, so that several can run from one folder.
+std::string NextOutputName() {
+    static std::atomic<int> count{0};
+    return "child" + std::to_string(count++);
+}
+
+// This process's environment with `extra` laid over it; of two entries with one name, the
+// later wins.
+std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra) {
+    std::vector<std::string> merged;
+    const auto name = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+    const auto add = [&](const std::string& entry) {
+        const auto same = std::find_if(merged.begin(), merged.end(), [&](const std::string& e) {
+            return name(e) == name(entry);
+        });
+        if (same != merged.end()) {
+            *same = entry;
+        } else {
+            merged.push_back(entry);
+        }
+    };
+    for (char** entry = environ; *entry; ++entry) {
+        add(*entry);
+    }
+    for (const auto& entry : extra) {
+        add(entry);
+    }
+    return merged;
+}
+
 }  // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                           const std::filesystem::path& workDir)
-    : m_out(workDir / "child.out"), m_err(workDir / "child.err") {
+                           const std::filesystem::path& workDir,
+                           const std::vector<std::string>& environment)
+    : m_out(workDir / (NextOutputName() + ".out")),
+      m_err(workDir / (m_out.stem().string() + ".err")) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -39,7 +73,15 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
     argv.push_back(nullptr);
-    const int error = posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    std::vector<std::string> envText = MergedEnvironment(environment);
+    std::vector<char*> envp;
+    for (auto& entry : envText) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+    const int error =
+        posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    m_startedPid = m_pid;
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
         throw std::runtime_error("cannot start " + program);
@@ -53,15 +95,18 @@ ChildProcess::~ChildProcess() {
     }
 }
 
+bool ChildProcess::Reaped() {
+    int status = 0;
+    if (m_pid > 0 && waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_pid = -1;
+        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    return m_pid <= 0;
+}
+
 int ChildProcess::Wait(std::chrono::seconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (m_pid > 0) {
-        int status = 0;
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_pid = -1;
-            m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            break;
-        }
+    while (!Reaped()) {
         if (std::chrono::steady_clock::now() > deadline) {
             return -1;
         }
@@ -90,8 +135,8 @@ bool ChildProcess::WaitForOut(const std::string& text, std::chrono::seconds limi
         if (Out().find(text) != std::string::npos) {
             return true;
         }
-        if (m_pid <= 0) {
-            return false;
+        if (Reaped()) {
+            return Out().find(text) != std::string::npos;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

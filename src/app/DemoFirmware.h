@@ -1,0 +1,13 @@
+#pragma once
+
+#include <filesystem>
+
+namespace tarvik {
+
+// The firmware image that the demos flash: the copy installed beside the program
+// (<prefix>/share/tarvik-firmware-utility/tarvik-demo.bin for <prefix>/bin/<program>), else
+// the one in the source tree the program was built from. When neither exists, the installed
+// path, so that the message about the missing file names where it belongs.
+std::filesystem::path DemoFirmware();
+
+}  // namespace tarvik

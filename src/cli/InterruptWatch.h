@@ -1,0 +1,41 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace tarvik {
+class CUpdaterDlg;
+}
+
+namespace tarvik::cli {
+
+// Ctrl+C without a signal handler: SIGINT is blocked in every thread (and in every child
+// process, which inherits the mask) and taken with sigtimedwait where it is expected.
+
+// Call before any other thread or child starts, so that all of them inherit the blocked
+// signal.
+void BlockInterrupt();
+
+// True when a SIGINT was pending, or arrives within `wait`; it is taken.
+bool TakeInterrupt(std::chrono::milliseconds wait);
+
+// A thread that turns Ctrl+C into a cancel of the dialog's update. Once interrupted it keeps
+// cancelling for as long as it watches: a cancel that came before the road started would
+// otherwise be cleared when the road starts.
+class InterruptWatch {
+public:
+    explicit InterruptWatch(CUpdaterDlg& dlg);
+    ~InterruptWatch();
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+    bool Interrupted() const { return m_interrupted; }
+
+private:
+    std::atomic<bool> m_done{false};
+    std::atomic<bool> m_interrupted{false};
+    std::thread m_thread;
+};
+
+}  // namespace tarvik::cli

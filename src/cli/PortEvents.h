@@ -1,0 +1,70 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/CliView.h"
+
+namespace tarvik::cli {
+
+// One line a child printed with --json, read back; see JsonView for the objects.
+struct PortEvent {
+    enum class Kind { Status, Progress, Message, Result };
+    Kind kind = Kind::Status;
+    std::string text;  // the status text, or the message's text
+    std::string caption;
+    bool failure = false;
+    int percent = 0;
+    FlashResult result = FlashResult::Failed;
+    int exitStatus = 0;
+    double seconds = 0;
+};
+
+// Nothing for a line that is not one of those objects (a line cut short by a crash, say).
+std::optional<PortEvent> ParsePortEvent(std::string_view line);
+
+// How a child process ended: its exit code, or the signal that ended it.
+struct ChildEnd {
+    int exitCode = 0;
+    int signal = 0;  // 0 when it exited
+};
+ChildEnd ChildEndFromWaitStatus(int waitStatus);
+// "SIGKILL", or "signal 77" for one without a name.
+std::string SignalName(int signal);
+
+struct PortMessage {
+    std::string caption;
+    std::string text;
+    bool failure = false;
+};
+
+// What the child of one port has told so far, and how it ended.
+struct PortState {
+    std::string port;  // as given on the command line
+    long pid = 0;
+    std::string status;
+    int percent = -1;
+    std::vector<PortMessage> messages;
+    std::optional<FlashResult> reported;  // from its result event
+    double reportedSeconds = 0;
+    std::string errText;  // its standard error, as much as is kept
+    bool ended = false;
+    FlashResult result = FlashResult::Failed;
+    int exitStatus = 0;  // 128 + the signal when a signal ended it
+    int signal = 0;
+    double seconds = 0;
+};
+
+void ApplyEvent(PortState& state, const PortEvent& event);
+// The child is gone after `seconds`. The exit status decides the result (a crash after a
+// "succeeded" line is still a failure); the child's own time is kept when it gave one.
+void ApplyEnd(PortState& state, ChildEnd end, double seconds);
+
+// What the summary shows for a port that did not succeed: the signal that ended it, else
+// the first box with a failure icon, else the first box, else the first line of its error
+// stream; as "<caption>: <text>". Empty for a port that succeeded or was only interrupted.
+std::string FirstFailure(const PortState& state);
+
+}  // namespace tarvik::cli
