@@ -3,7 +3,8 @@
 # through sudo otherwise. Sourced by the other scripts; runnable alone.
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
           libgtest-dev libgmock-dev libbenchmark-dev pkg-config libhidapi-dev
-          qt6-base-dev fonts-dejavu-core)
+          qt6-base-dev fonts-dejavu-core strace
+          dpkg-dev desktop-file-utils file groff-base)
 
 install_packages() {
     local missing=()

@@ -24,6 +24,8 @@ echo "=== formatting"
 git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 
 build_and_test build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# The Debian package of that build; on CI also installed, run and purged.
+bash tools/package-check.sh build/release
 # clang, so that the fuzz targets are built and run here too.
 build_and_test build/asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
     -DTARVIK_SANITIZE=address,undefined -DTARVIK_BUILD_BENCH=OFF
