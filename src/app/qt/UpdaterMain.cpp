@@ -28,6 +28,8 @@ int main(int argc, char** argv) {
     const std::string appTitle = ApplicationTitle(argv[0]);
     QApplication::setApplicationName(QString::fromStdString(appTitle));
     QApplication::setApplicationVersion(QStringLiteral("2.0.0.0"));
+    // The desktop entry the package installs: Wayland desktops match the window to its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("tarvik-updater"));
 
     const QStringList arguments = QApplication::arguments().mid(1);
     const bool demo = arguments == QStringList{QStringLiteral("--demo")};
