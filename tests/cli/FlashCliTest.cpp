@@ -337,7 +337,12 @@ TEST_F(FlashCliTest, ListPrintsThisMachinesPortsFromSysfsAndOpensNoDevice) {
         "/usr/bin/strace",
         {"-f", "-qq", "-e", "trace=open,openat,openat2,creat", "-o", trace, TARVIK_FLASH, "--list"},
         m_dir.Path(), {"ASAN_OPTIONS=detect_leaks=0"});
-    ASSERT_EQ(traced.Wait(), 0) << traced.Err();
+    const int traceStatus = traced.Wait();
+    if (traceStatus != 0 && traced.Err().find("ptrace") != std::string::npos) {
+        // A container that forbids ptrace: the listing itself was checked above.
+        GTEST_SKIP() << "strace cannot trace here: " << traced.Err();
+    }
+    ASSERT_EQ(traceStatus, 0) << traced.Err();
     std::ifstream opens(trace);
     std::string line;
     int lines = 0;
