@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/DialogView.h"
 
@@ -23,12 +24,6 @@ inline const char* ResultName(FlashResult result) {
     return "failed";
 }
 
-// A box is a failure when it carries the hand or the exclamation icon.
-inline bool IsFailureBox(const MessageBoxRequest& box) {
-    const unsigned icon = box.type & 0xF0u;
-    return icon == kMbIconHand || icon == kMbIconExclamation;
-}
-
 // The box's icon as the JSON events name it: "hand", "exclamation" or "none". Several of
 // the loader's failures ("Timeout fail!", "N,A,K") come in boxes without an icon, so the
 // icon describes the box; only the result event says whether the run failed.
@@ -41,6 +36,11 @@ inline const char* IconName(const MessageBoxRequest& box) {
         default:
             return "none";
     }
+}
+
+// A box is a failure when it carries the hand or the exclamation icon.
+inline bool IsFailureBox(const MessageBoxRequest& box) {
+    return std::string_view(IconName(box)) != "none";
 }
 
 // The dialog as the command line shows it (lines, JSON, failures only), plus what the

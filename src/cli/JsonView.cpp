@@ -1,8 +1,32 @@
 #include "cli/JsonView.h"
 
-#include "cli/JsonText.h"
-
 namespace tarvik::cli {
+
+JsonObject MessageEvent(const std::string& port, const std::string& caption,
+                        const std::string& text, const char* icon) {
+    JsonObject event;
+    event.AddString("event", "message")
+        .AddString("port", port)
+        .AddString("caption", caption)
+        .AddString("text", text)
+        .AddString("icon", icon);
+    return event;
+}
+
+JsonObject ResultEvent(const std::string& port, FlashResult result, int exitStatus,
+                       double seconds) {
+    JsonObject event;
+    event.AddString("event", "result")
+        .AddString("port", port)
+        .AddString("result", ResultName(result))
+        .AddInt("exit", exitStatus)
+        .AddFixed("seconds", seconds, 2);
+    return event;
+}
+
+JsonObject CommandLineFailureEvent(const std::string& port, const std::string& text) {
+    return MessageEvent(port, "tarvik-flash", text, "hand");
+}
 
 JsonView::JsonView(std::FILE* out, std::string port) : m_out(out), m_port(std::move(port)) {}
 
@@ -27,13 +51,7 @@ void JsonView::ShowData(const DialogData& data) {
 
 void JsonView::ShowMessageBox(const MessageBoxRequest& box) {
     std::lock_guard lock(m_lock);
-    Write(JsonObject()
-              .AddString("event", "message")
-              .AddString("port", m_port)
-              .AddString("caption", box.caption)
-              .AddString("text", box.text)
-              .AddString("icon", IconName(box))
-              .Text());
+    Write(MessageEvent(m_port, box.caption, box.text, IconName(box)).Text());
 }
 
 void JsonView::SetProgress(int position) {
@@ -51,13 +69,7 @@ void JsonView::SetProgress(int position) {
 
 void JsonView::Failure(const std::string& text) {
     std::lock_guard lock(m_lock);
-    Write(JsonObject()
-              .AddString("event", "message")
-              .AddString("port", m_port)
-              .AddString("caption", "tarvik-flash")
-              .AddString("text", text)
-              .AddString("icon", "hand")
-              .Text());
+    Write(CommandLineFailureEvent(m_port, text).Text());
 }
 
 void JsonView::BeginRun(const std::string& port) {
@@ -68,13 +80,7 @@ void JsonView::BeginRun(const std::string& port) {
 
 void JsonView::Finish(FlashResult result, int exitStatus, double seconds) {
     std::lock_guard lock(m_lock);
-    Write(JsonObject()
-              .AddString("event", "result")
-              .AddString("port", m_port)
-              .AddString("result", ResultName(result))
-              .AddInt("exit", exitStatus)
-              .AddFixed("seconds", seconds, 2)
-              .Text());
+    Write(ResultEvent(m_port, result, exitStatus, seconds).Text());
 }
 
 }  // namespace tarvik::cli

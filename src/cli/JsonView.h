@@ -5,8 +5,17 @@
 #include <string>
 
 #include "cli/CliView.h"
+#include "cli/JsonText.h"
 
 namespace tarvik::cli {
+
+// The message and result events, as a child writes them and as the parent writes them for a
+// child that could not.
+JsonObject MessageEvent(const std::string& port, const std::string& caption,
+                        const std::string& text, const char* icon);
+JsonObject ResultEvent(const std::string& port, FlashResult result, int exitStatus, double seconds);
+// A failure of the command line itself, in the hand icon's box of the program's name.
+JsonObject CommandLineFailureEvent(const std::string& port, const std::string& text);
 
 // The dialog as JSON lines, one object per event, each flushed as soon as it is written:
 //   {"event":"status","port":"COM1","text":"Search Device..."}

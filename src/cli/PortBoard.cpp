@@ -5,6 +5,7 @@
 #include "cli/FlashSummary.h"
 #include "cli/JsonText.h"
 #include "cli/JsonValue.h"
+#include "cli/JsonView.h"
 
 namespace tarvik::cli {
 namespace {
@@ -149,12 +150,7 @@ void PortBoard::Ended(std::size_t port, ChildEnd end, double seconds) {
     m_dirty = true;
     if (m_mode == BoardMode::Json && !state.reported) {
         // A child that died before its result line still gets one.
-        JsonObject result;
-        result.AddString("event", "result")
-            .AddString("port", state.port)
-            .AddString("result", ResultName(state.result))
-            .AddInt("exit", state.exitStatus)
-            .AddFixed("seconds", state.seconds, 2);
+        JsonObject result = ResultEvent(state.port, state.result, state.exitStatus, state.seconds);
         if (state.signal != 0) {
             result.AddString("signal", SignalName(state.signal));
         }
@@ -164,13 +160,7 @@ void PortBoard::Ended(std::size_t port, ChildEnd end, double seconds) {
 }
 
 void PortBoard::NotStarted(std::size_t port, const std::string& why) {
-    TakeLine(port, JsonObject()
-                       .AddString("event", "message")
-                       .AddString("port", m_ports[port].port)
-                       .AddString("caption", "tarvik-flash")
-                       .AddString("text", why)
-                       .AddString("icon", "hand")
-                       .Text());
+    TakeLine(port, CommandLineFailureEvent(m_ports[port].port, why).Text());
     Ended(port, ChildEnd{1, 0}, 0);
 }
 
