@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -47,6 +48,11 @@ public:
     virtual void ShowMessageBox(const MessageBoxRequest& box) = 0;
     // Position 0 to 100.
     virtual void SetProgress(int position) = 0;
+    // After each acknowledged block: blocks done of the total and the image bytes they
+    // carried. The window's bar shows the position alone; the command line tells rate and
+    // time left from this.
+    virtual void SetBlockProgress(std::uint32_t /*done*/, std::uint32_t /*total*/,
+                                  std::uint64_t /*bytes*/) {}
     virtual void EnableRun(bool enable) = 0;
     // The firmware file the operator picks, or nothing when cancelled.
     virtual std::optional<std::filesystem::path> AskFirmwareFile() = 0;

@@ -113,6 +113,10 @@ void CUpdaterDlg::SetProgress(int position) {
     m_view.SetProgress(position);
 }
 
+void CUpdaterDlg::ReportBlocks(std::uint32_t done, const FirmwareImage& image) {
+    m_view.SetBlockProgress(done, image.m_nBlockCount, std::uint64_t{done} * kBlockSize);
+}
+
 void CUpdaterDlg::EnableRunButton(bool enable) {
     m_bRunEnabled = enable;
     m_view.EnableRun(enable);

@@ -152,6 +152,8 @@ public:
     // Status line: the text into m_strStatus, then the members into the controls.
     void SetStatus(const std::string& text);
     void SetProgress(int position);
+    // `done` of the image's blocks are acknowledged.
+    void ReportBlocks(std::uint32_t done, const FirmwareImage& image);
     void EnableRunButton(bool enable);
 
     // Converts `title`.out of the chosen folder into `title`.bin and tells the operator why

@@ -88,6 +88,7 @@ void CUpdaterDlg::HidDownloadThreadProc() {
     if (!SendHidStart()) {
         return failedSend();
     }
+    std::uint32_t done = 0;
     for (const std::uint32_t index : image.SendOrder()) {
         if (m_bCancel) {
             return finish(UpdateOutcome::Cancelled);
@@ -110,6 +111,7 @@ void CUpdaterDlg::HidDownloadThreadProc() {
         if (index != 0) {
             SetProgress(static_cast<int>(image.ProgressAfter(index)));
         }
+        ReportBlocks(++done, image);
     }
 
     StopHidReader();

@@ -51,6 +51,7 @@ void CUpdaterDlg::SerialDownload() {
     if (!step(serial::kClear)) {
         return EndDownload(port, image, "NO Ack!", "UCLRU");
     }
+    std::uint32_t done = 0;
     for (const std::uint32_t index : image.SendOrder()) {
         if (!step(serial::kFlash)) {
             return EndDownload(port, image, "NO Ack!", "UFLHU");
@@ -61,6 +62,7 @@ void CUpdaterDlg::SerialDownload() {
         if (index != 0) {
             SetProgress(static_cast<int>(image.ProgressAfter(index)));
         }
+        ReportBlocks(++done, image);
     }
     if (m_bCancel) {
         return EndCancelled(port, image);
