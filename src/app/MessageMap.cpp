@@ -1,6 +1,7 @@
 // The dialog's message map: command ids to handlers, in the order of its entries; the first
 // entry that matches wins.
 #include <array>
+#include <exception>
 #include <utility>
 
 #include "app/UpdaterDlg.h"
@@ -44,7 +45,12 @@ constexpr std::array kMessageMap = {
 bool CUpdaterDlg::OnCommand(int id) {
     for (const Entry& entry : kMessageMap) {
         if (entry.id == id) {
-            (this->*entry.handler)();
+            // Nothing a handler throws may reach the window's event loop.
+            try {
+                (this->*entry.handler)();
+            } catch (const std::exception& e) {
+                AfxMessageBox(std::string("Unexpected error: ") + e.what());
+            }
             return true;
         }
     }

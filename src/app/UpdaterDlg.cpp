@@ -3,6 +3,7 @@
 #include "app/OperatorTexts.h"
 #include "image/FirmwareFiles.h"
 
+#include <exception>
 #include <system_error>
 #include <utility>
 
@@ -147,6 +148,7 @@ void CUpdaterDlg::OnRun() {
         return;
     }
     JoinWorkers();  // the last update's threads have ended; reap them
+    m_bCancel = false;
     UpdateData(true);
     std::string ext;
     std::string title;
@@ -169,6 +171,11 @@ void CUpdaterDlg::OnRun() {
         }
     }
     m_outcome = UpdateOutcome::None;
+    // No device is woken or opened for an image that cannot be sent: a loader left waiting
+    // with nothing to flash leaves the device without firmware.
+    if (!ImageReadyToSend()) {
+        return;
+    }
     if (port == 0) {
         RunHid();
     } else {
@@ -240,9 +247,19 @@ void CUpdaterDlg::OnClearCradleId() {
     UpdateData(false);
 }
 
+bool CUpdaterDlg::ImageReadyToSend() {
+    if (const auto error = FirmwareImage::Check(CurrentFirmware())) {
+        ShowMessage(*error);
+        SetOutcome(UpdateOutcome::Failed);
+        return false;
+    }
+    return true;
+}
+
 void CUpdaterDlg::CancelUpdate() {
     m_bCancel = true;
     m_bIdle = 1;
+    AbortPort();
 }
 
 void CUpdaterDlg::JoinWorkers() {
@@ -269,6 +286,17 @@ void CUpdaterDlg::ClosePort() {
     }
 }
 
+void CUpdaterDlg::AbortPort() {
+    std::shared_ptr<SerialPort> port;
+    {
+        std::lock_guard lock(m_dataLock);
+        port.swap(m_hComm);
+    }
+    if (port) {
+        port->Abort();
+    }
+}
+
 void CUpdaterDlg::ClosePort(const std::shared_ptr<SerialPort>& port) {
     {
         std::lock_guard lock(m_dataLock);
@@ -281,12 +309,46 @@ void CUpdaterDlg::ClosePort(const std::shared_ptr<SerialPort>& port) {
     }
 }
 
-bool CUpdaterDlg::StartWorker(std::thread& slot, void (CUpdaterDlg::*proc)()) {
+bool CUpdaterDlg::StartWorker(std::thread& slot, WorkerProc proc) {
     try {
-        slot = std::thread(proc, this);
+        slot = std::thread([this, proc] {
+            try {
+                (this->*proc)();
+            } catch (const std::exception& e) {
+                EndWorkerUnexpectedly(proc, e.what());
+            } catch (...) {
+                EndWorkerUnexpectedly(proc, "unknown error");
+            }
+        });
         return true;
     } catch (const std::system_error&) {
         return false;
+    }
+}
+
+void CUpdaterDlg::EndWorkerUnexpectedly(WorkerProc proc, const std::string& what) {
+    try {
+        MessageBox("Unexpected error: " + what, "Fail", kMbIconHand);
+    } catch (...) {
+        // The view itself failed: the update still ends below.
+    }
+    if (proc == &CUpdaterDlg::SendThreadProc) {
+        m_bIdle = 1;  // the receive thread ends the update
+        return;
+    }
+    if (proc == &CUpdaterDlg::HidReadThreadProc) {
+        return;  // the download sees no acknowledgement and ends through its own exit
+    }
+    // The receive thread or the HID worker: the threads that end an update.
+    m_bIdle = 1;
+    StopHidReader();
+    CloseHidDevice();
+    ClosePort();
+    SetOutcome(UpdateOutcome::Failed);
+    try {
+        EnableRunButton(true);
+    } catch (...) {
+        m_bRunEnabled = true;
     }
 }
 

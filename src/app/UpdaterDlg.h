@@ -94,8 +94,8 @@ public:
     // A command reaching the dialog: runs the handler of the first matching entry of the
     // message map; false when no entry matches.
     bool OnCommand(int id);
-    // Ends the running update at its next step with nothing more sent (Ctrl+C, a window
-    // closed during a download).
+    // Ends the running update with nothing more sent (Ctrl+C, a window closed during a
+    // download): the serial port is aborted, so a worker blocked on it wakes at once.
     void CancelUpdate();
     // Waits for the workers of the last update to end.
     void JoinWorkers();
@@ -106,6 +106,11 @@ public:
     bool WriteSerialOnce(std::span<const std::uint8_t> data);
     int ReadSerial(char* buffer, int count, std::uint32_t timeout);
     bool WriteSerialBytes(SerialPort& port, std::span<const std::uint8_t> data);
+    // One write request, telling the operator when the port failed or the line stalled.
+    bool WriteOrTell(SerialPort& port, std::span<const std::uint8_t> data);
+    // "The serial port was closed or failed.", unless the operation was cancelled, which
+    // closed the port on purpose.
+    void TellPortLost();
 
     // The serial road: wake, search, download.
     void RunSerial();
@@ -167,12 +172,18 @@ public:
     std::shared_ptr<SerialPort> Port() const;
     // Takes the port out of m_hComm and closes it; a thread blocked on it wakes and fails.
     void ClosePort();
+    // The same, dropping whatever is still queued for output.
+    void AbortPort();
     // Closes `port`, and empties m_hComm if it still holds that port.
     void ClosePort(const std::shared_ptr<SerialPort>& port);
 
 protected:
-    // Starts a worker in `slot`; false when the system cannot start it.
-    virtual bool StartWorker(std::thread& slot, void (CUpdaterDlg::*proc)());
+    using WorkerProc = void (CUpdaterDlg::*)();
+    // Starts a worker in `slot`; false when the system cannot start it. Nothing a worker
+    // throws leaves it: its update ends through a failure exit.
+    virtual bool StartWorker(std::thread& slot, WorkerProc proc);
+    // What a worker that threw does instead of ending the process.
+    void EndWorkerUnexpectedly(WorkerProc proc, const std::string& what);
 
 private:
     // Raises a flag for the length of a scope.
@@ -190,8 +201,11 @@ private:
     DialogData Snapshot() const;
     CloseAnswer AskToClose();
     bool Confirm(const std::string& caption, const std::string& text);
-    // Maintenance: refuses (and says so) while an update holds the serial port.
-    bool PortBusyWithUpdate();
+    // Maintenance: refuses (and says so) while an update runs, whether or not it holds the
+    // serial port at this moment.
+    bool RefusedDuringUpdate();
+    // Run's check of the raw image before any device is touched.
+    bool ImageReadyToSend();
     void SetBaudIndex(int index);
     // A command frame: the lead byte, then the four characters; `replyKind` says how the
     // reply is read and judged.

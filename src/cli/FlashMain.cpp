@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <map>
 #include <memory>
 #include <optional>
@@ -31,7 +32,6 @@ namespace {
 constexpr int kExitFinished = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
 
 // Everything one run talks to: real links, or the simulated loaders behind them.
 struct Links {
@@ -164,15 +164,16 @@ int FlashOnePort(const FlashOptions& options, const std::string& appTitle, CliVi
 
     CUpdaterDlg dlg(view, RealClock(), appTitle, links.Get());
     dlg.OnInitDialog();
+    InterruptWatch watch(dlg);
     if (options.command) {
         {
             std::lock_guard lock(dlg.m_dataLock);
             dlg.m_nPort = choice.index;
         }
-        return Maintain(dlg, options);
+        const int status = Maintain(dlg, options);
+        return watch.Interrupted() ? kExitInterrupted : status;
     }
     const FirmwareFile file = FirmwareFileFromPath(firmware);
-    InterruptWatch watch(dlg);
     for (const int index : runs) {
         if (watch.Interrupted()) {
             return kExitInterrupted;
@@ -241,8 +242,13 @@ int main(int argc, char** argv) {
         case FlashOptions::Action::Flash:
             break;
     }
-    if (options->ports.size() > 1) {
-        return FlashInParallel(*options, argv[0]);
+    try {
+        if (options->ports.size() > 1) {
+            return FlashInParallel(*options, argv[0]);
+        }
+        return Flash(*options, tarvik::ApplicationTitle(argv[0]));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tarvik-flash: unexpected error: %s\n", e.what());
+        return kExitFailed;
     }
-    return Flash(*options, tarvik::ApplicationTitle(argv[0]));
 }

@@ -3,6 +3,9 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "app/UpdaterDlg.h"
 
 namespace tarvik::cli {
@@ -18,6 +21,14 @@ sigset_t InterruptSet() {
 }
 
 }  // namespace
+
+void ExitAtOnce() {
+    // A second Ctrl+C: the operator will not wait for anything more. The system closes
+    // the ports and releases their locks.
+    std::fputs("\n", stderr);
+    std::fflush(nullptr);
+    std::_Exit(kExitInterrupted);
+}
 
 void BlockInterrupt() {
     const sigset_t set = InterruptSet();
@@ -36,6 +47,9 @@ InterruptWatch::InterruptWatch(CUpdaterDlg& dlg)
     : m_thread([this, &dlg] {
           while (!m_done) {
               if (TakeInterrupt(kWatchSlice)) {
+                  if (m_interrupted) {
+                      ExitAtOnce();
+                  }
                   m_interrupted = true;
               }
               if (m_interrupted) {

@@ -20,9 +20,15 @@ void BlockInterrupt();
 // True when a SIGINT was pending, or arrives within `wait`; it is taken.
 bool TakeInterrupt(std::chrono::milliseconds wait);
 
+// The exit status after Ctrl+C.
+inline constexpr int kExitInterrupted = 130;
+
+// Ends the process at once with kExitInterrupted: what a second Ctrl+C does.
+[[noreturn]] void ExitAtOnce();
+
 // A thread that turns Ctrl+C into a cancel of the dialog's update. Once interrupted it keeps
 // cancelling for as long as it watches: a cancel that came before the road started would
-// otherwise be cleared when the road starts.
+// otherwise be cleared when the road starts. A second Ctrl+C ends the process at once.
 class InterruptWatch {
 public:
     explicit InterruptWatch(CUpdaterDlg& dlg);

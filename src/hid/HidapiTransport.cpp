@@ -66,6 +66,11 @@ public:
             return {HidReadResult::Status::TimedOut, 0, 0};
         }
         const int error = ErrnoOr(EIO);
+        if (error == EINTR) {
+            // A signal cut the wait short: nothing came, and the reader's next slice tries
+            // again. It is no reason for the reader to end.
+            return {HidReadResult::Status::TimedOut, 0, 0};
+        }
         if (error == ENODEV || error == ENXIO || error == EPIPE || Disconnected()) {
             return {HidReadResult::Status::DeviceGone, 0, error};
         }

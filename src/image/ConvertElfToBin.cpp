@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <new>
 #include <random>
 
 #include "image/ElfSegments.h"
@@ -87,7 +88,13 @@ ConversionResult ConvertElfToBin(const FirmwareFile& file) {
     };
     ElfLayoutResult layout;
     if (size) {
-        layout = LayOutElfSegments(*size, readAt, input->string());
+        try {
+            layout = LayOutElfSegments(*size, readAt, input->string());
+        } catch (const std::bad_alloc&) {
+            // No work buffer: the conversion fails without a message of its own, and Run
+            // says "File Convert fail!".
+            return {ConversionStatus::Failed, std::nullopt, {}};
+        }
     } else {
         readError = errno ? errno : EIO;
     }

@@ -17,35 +17,79 @@ OperatorMessage ImageError(std::string text) {
     return WindowMessage(std::move(text), "Error");
 }
 
+// The image file opened, at its start, with a length that can be sent.
+struct OpenedImage {
+    std::filesystem::path path;
+    StdioFile in;
+    std::uint32_t length = 0;
+    std::optional<OperatorMessage> error;
+};
+
+OpenedImage OpenImage(const FirmwareFile& file) {
+    OpenedImage opened;
+    const auto found = FindFirmwareVariant(file, "bin");
+    opened.path = found ? *found : file.Folder() / (file.title + ".bin");
+    const std::string name = opened.path.string();
+    const auto fail = [&](std::string text) {
+        opened.in.reset();
+        opened.error = ImageError(std::move(text));
+        return std::move(opened);
+    };
+    std::error_code ec;
+    if (std::filesystem::is_directory(opened.path, ec)) {
+        return fail("Cannot open firmware image " + name + ": " + SystemReason(EISDIR) + ".");
+    }
+    if (!found) {
+        return fail("Cannot open firmware image " + name + ": " + SystemReason(ENOENT) + ".");
+    }
+    errno = 0;
+    opened.in.reset(std::fopen(name.c_str(), "rb"));
+    if (!opened.in) {
+        return fail("Cannot open firmware image " + name + ": " + SystemReason(errno) + ".");
+    }
+    const auto size = StreamSize(opened.in.get());
+    if (!size || std::fseek(opened.in.get(), 0, SEEK_SET) != 0) {
+        return fail("Cannot read firmware image " + name + ": " +
+                    SystemReason(errno ? errno : EIO) + ".");
+    }
+    if (*size == 0) {
+        return fail("The firmware image " + name + " is empty; nothing was sent.");
+    }
+    if (*size > kMaxLength) {
+        return fail("The firmware image " + name + " has " + std::to_string(*size) +
+                    " bytes; at most 16777216 bytes (8192 blocks) can be sent.");
+    }
+    opened.length = static_cast<std::uint32_t>(*size);
+    return opened;
+}
+
 }  // namespace
+
+std::optional<OperatorMessage> FirmwareImage::Check(const FirmwareFile& file) {
+    OpenedImage opened = OpenImage(file);
+    if (opened.error) {
+        return opened.error;
+    }
+    // Readable to its first byte: a file that opens but cannot be read (a folder on some
+    // systems, a broken medium) fails here rather than after the loader was woken.
+    std::uint8_t first = 0;
+    errno = 0;
+    if (std::fread(&first, 1, 1, opened.in.get()) != 1) {
+        return ImageError("Cannot read firmware image " + opened.path.string() + ": " +
+                          SystemReason(errno ? errno : EIO) + ".");
+    }
+    return std::nullopt;
+}
 
 std::optional<OperatorMessage> FirmwareImage::Load(const FirmwareFile& file) {
     Release();
-    const auto found = FindFirmwareVariant(file, "bin");
-    const std::filesystem::path path = found ? *found : file.Folder() / (file.title + ".bin");
-    const std::string name = path.string();
-    if (!found) {
-        return ImageError("Cannot open firmware image " + name + ": " + SystemReason(ENOENT) + ".");
+    OpenedImage opened = OpenImage(file);
+    if (opened.error) {
+        return opened.error;
     }
-    errno = 0;
-    StdioFile in(std::fopen(name.c_str(), "rb"));
-    if (!in) {
-        return ImageError("Cannot open firmware image " + name + ": " + SystemReason(errno) + ".");
-    }
-    const auto size = StreamSize(in.get());
-    if (!size || std::fseek(in.get(), 0, SEEK_SET) != 0) {
-        return ImageError("Cannot read firmware image " + name + ": " +
-                          SystemReason(errno ? errno : EIO) + ".");
-    }
-    if (*size == 0) {
-        return ImageError("The firmware image " + name + " is empty; nothing was sent.");
-    }
-    if (*size > kMaxLength) {
-        return ImageError("The firmware image " + name + " has " + std::to_string(*size) +
-                          " bytes; at most 16777216 bytes (8192 blocks) can be sent.");
-    }
-
-    const auto length = static_cast<std::uint32_t>(*size);
+    const std::string name = opened.path.string();
+    StdioFile& in = opened.in;
+    const std::uint32_t length = opened.length;
     const std::uint32_t blocks = (length >> 11) + ((length & 0x7FF) != 0 ? 1 : 0);
     std::vector<std::uint8_t> buffer;
     try {
@@ -63,7 +107,7 @@ std::optional<OperatorMessage> FirmwareImage::Load(const FirmwareFile& file) {
     m_nBlockCount = blocks;
     m_pBuffer = std::move(buffer);
     std::copy_n(m_pBuffer.begin(), kBlockSize, m_abBlock0.begin());
-    m_path = path;
+    m_path = opened.path;
     return std::nullopt;
 }
 

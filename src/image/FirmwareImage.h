@@ -20,6 +20,10 @@ public:
     // 8192 blocks are refused here, before anything is sent.
     std::optional<OperatorMessage> Load(const FirmwareFile& file);
 
+    // The checks of Load without holding the image: what Load would refuse now (missing,
+    // a folder, unreadable, empty, too large), with the same message.
+    static std::optional<OperatorMessage> Check(const FirmwareFile& file);
+
     FirmwareBlock GetBlock(std::uint32_t index) const;
 
     // Blocks 1 to n - 1 in ascending order, then block 0.

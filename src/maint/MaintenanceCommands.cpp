@@ -49,11 +49,12 @@ Bytes Frame(std::uint8_t first, const std::string& text, std::uint8_t last) {
 
 }  // namespace
 
-bool CUpdaterDlg::PortBusyWithUpdate() {
-    if (!Port()) {
+bool CUpdaterDlg::RefusedDuringUpdate() {
+    if (!UpdateRunning()) {
+        m_bCancel = false;  // a cancel of an earlier update is not this command's
         return false;
     }
-    MessageBox(kPortBusyWithUpdate);
+    MessageBox(kRefusedDuringUpdate);
     SetOutcome(UpdateOutcome::Failed);
     return true;
 }
@@ -65,7 +66,7 @@ void CUpdaterDlg::SetBaudIndex(int index) {
 
 void CUpdaterDlg::SendCommandFrame(std::string_view command, int replyKind) {
     const auto reply = static_cast<Reply>(replyKind);
-    if (PortBusyWithUpdate()) {
+    if (RefusedDuringUpdate()) {
         return;
     }
     SetOutcome(UpdateOutcome::Failed);
@@ -76,15 +77,17 @@ void CUpdaterDlg::SendCommandFrame(std::string_view command, int replyKind) {
     }
     const auto port = Port();
     const std::uint8_t lead = maint::kCommandLead;
-    bool sent = port->Write(std::span(&lead, 1));
-    if (reply != Reply::None) {
+    // A line that takes no byte fails the command here; what it would have answered is
+    // not waited for.
+    bool sent = port && WriteOrTell(*port, std::span(&lead, 1));
+    if (sent && reply != Reply::None) {
         m_clock.SleepFor(kFramePause);
     }
-    sent = port->Write(
-               std::span(reinterpret_cast<const std::uint8_t*>(command.data()), command.size())) &&
-           sent;
+    sent =
+        sent && WriteOrTell(*port, std::span(reinterpret_cast<const std::uint8_t*>(command.data()),
+                                             command.size()));
     bool accepted = reply == Reply::None;
-    if (reply != Reply::None) {
+    if (sent && reply != Reply::None) {
         const ReplyRead read = ReadFor(reply);
         std::vector<char> buffer(static_cast<std::size_t>(read.count) + 1, 0);
         const int got = ReadSerial(buffer.data(), read.count, read.timeout);
@@ -160,7 +163,7 @@ void CUpdaterDlg::OnSendCommand() {
 }
 
 bool CUpdaterDlg::SendTwoFrames(std::uint8_t lead, const std::vector<std::uint8_t>& frame) {
-    if (PortBusyWithUpdate()) {
+    if (RefusedDuringUpdate()) {
         return false;
     }
     SetBaudIndex(maint::kBaudIndex);

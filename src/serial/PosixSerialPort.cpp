@@ -100,8 +100,13 @@ struct OpenSteps {
 
 class PosixSerialPort final : public SerialPort {
 public:
-    PosixSerialPort(const Clock& clock, int fd, int wakeRead, int wakeWrite)
-        : m_clock(clock), m_fd(fd), m_wakeRead(wakeRead), m_wakeWrite(wakeWrite) {}
+    PosixSerialPort(const Clock& clock, Clock::Duration writeStallLimit, int fd, int wakeRead,
+                    int wakeWrite)
+        : m_clock(clock),
+          m_writeStallLimit(writeStallLimit),
+          m_fd(fd),
+          m_wakeRead(wakeRead),
+          m_wakeWrite(wakeWrite) {}
 
     ~PosixSerialPort() override { Close(); }
 
@@ -162,9 +167,14 @@ public:
             return false;
         }
         std::size_t done = 0;
+        auto stalledAt = m_clock.Now() + m_writeStallLimit;
         while (done < data.size()) {
+            const auto now = m_clock.Now();
+            if (now >= stalledAt) {
+                return false;  // the line has taken nothing for too long
+            }
             pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_wakeRead, POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0) {
+            if (::poll(fds, 2, PollTimeout(m_clock, now, stalledAt)) < 0) {
                 if (errno == EINTR) {
                     continue;
                 }
@@ -182,6 +192,7 @@ public:
             const ssize_t k = ::write(m_fd, data.data() + done, data.size() - done);
             if (k > 0) {
                 done += static_cast<std::size_t>(k);
+                stalledAt = m_clock.Now() + m_writeStallLimit;
             } else if (k < 0 && errno != EAGAIN && errno != EINTR) {
                 return false;
             }
@@ -196,7 +207,17 @@ public:
         }
     }
 
-    void Close() override {
+    void Close() override { Release(false); }
+
+    void Abort() override { Release(true); }
+
+    bool IsOpen() const override {
+        std::lock_guard lock(m_lock);
+        return !m_closed;
+    }
+
+private:
+    void Release(bool dropOutput) {
         std::unique_lock lock(m_lock);
         if (m_closed) {
             // Another thread is releasing the port; return only once it is done.
@@ -211,6 +232,13 @@ public:
         lock.unlock();
 
         // Nothing is inside the descriptor and nothing new can enter, so it is ours alone.
+        // The system's close waits for queued output to drain, on some adapters for half a
+        // minute when the line is held: drain it here under the stall limit instead.
+        // A flush only where output must go: on a pseudo-terminal it also drops what the
+        // other end has not read yet.
+        if (dropOutput || !DrainOutput()) {
+            ::tcflush(m_fd, TCOFLUSH);
+        }
         ::ioctl(m_fd, TIOCNXCL);
         ::flock(m_fd, LOCK_UN);
         ::close(m_fd);
@@ -222,12 +250,24 @@ public:
         m_changed.notify_all();
     }
 
-    bool IsOpen() const override {
-        std::lock_guard lock(m_lock);
-        return !m_closed;
+    // Waits while the output queue shrinks; false once it has not for the stall limit.
+    bool DrainOutput() const {
+        constexpr Clock::Duration kDrainPoll{5};
+        int queued = 0;
+        auto stalledAt = m_clock.Now() + m_writeStallLimit;
+        while (::ioctl(m_fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+            if (m_clock.Now() >= stalledAt) {
+                return false;
+            }
+            const int before = queued;
+            m_clock.SleepFor(kDrainPoll);
+            if (::ioctl(m_fd, TIOCOUTQ, &queued) == 0 && queued < before) {
+                stalledAt = m_clock.Now() + m_writeStallLimit;
+            }
+        }
+        return true;
     }
 
-private:
     // Keeps the descriptor alive for the length of one operation; false when closed.
     class Operation {
     public:
@@ -263,6 +303,7 @@ private:
     }
 
     const Clock& m_clock;
+    const Clock::Duration m_writeStallLimit;
     const int m_fd;
     const int m_wakeRead;
     const int m_wakeWrite;
@@ -276,7 +317,8 @@ private:
 
 }  // namespace
 
-PosixSerialPortOpener::PosixSerialPortOpener(const Clock& clock) : m_clock(clock) {}
+PosixSerialPortOpener::PosixSerialPortOpener(const Clock& clock, Clock::Duration writeStallLimit)
+    : m_clock(clock), m_writeStallLimit(writeStallLimit) {}
 
 SerialOpenResult PosixSerialPortOpener::Open(const std::filesystem::path& device,
                                              std::uint32_t baud) {
@@ -335,7 +377,8 @@ SerialOpenResult PosixSerialPortOpener::Open(const std::filesystem::path& device
         return Failure(errno);
     }
 
-    auto port = std::make_shared<PosixSerialPort>(m_clock, steps.fd, steps.wake[0], steps.wake[1]);
+    auto port = std::make_shared<PosixSerialPort>(m_clock, m_writeStallLimit, steps.fd,
+                                                  steps.wake[0], steps.wake[1]);
     steps.HandOver();
     return {std::move(port), {}};
 }

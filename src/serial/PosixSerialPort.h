@@ -9,12 +9,14 @@ namespace tarvik {
 // ports it returns is measured on `clock`, which must outlive them.
 class PosixSerialPortOpener : public SerialPortOpener {
 public:
-    explicit PosixSerialPortOpener(const Clock& clock);
+    explicit PosixSerialPortOpener(const Clock& clock,
+                                   Clock::Duration writeStallLimit = kWriteStallLimit);
 
     SerialOpenResult Open(const std::filesystem::path& device, std::uint32_t baud) override;
 
 private:
     const Clock& m_clock;
+    const Clock::Duration m_writeStallLimit;
 };
 
 }  // namespace tarvik

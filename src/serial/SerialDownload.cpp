@@ -43,7 +43,7 @@ void CUpdaterDlg::SerialDownload() {
             return false;
         }
         if (!WriteSerialBytes(*port, bytes)) {
-            MessageBox(kPortLost, "Fail");
+            TellPortLost();
             return false;
         }
         return WaitAck(*port);
@@ -110,7 +110,7 @@ bool CUpdaterDlg::WaitAck(SerialPort& port) {
         }
         const auto got = port.Read(std::span(received).subspan(count, 1));
         if (!got) {
-            MessageBox(kPortLost, "Fail");
+            TellPortLost();
             return false;
         }
         count += *got;

@@ -22,14 +22,20 @@ void CUpdaterDlg::RunSerial() {
         SetBaudIndex(0);
         return;
     }
+    const std::uint8_t wake = serial::kWakeByte;
+    bool woken = false;
     if (const auto port = Port()) {
-        const std::uint8_t wake = serial::kWakeByte;
-        WriteSerialBytes(*port, std::span(&wake, 1));
+        woken = WriteOrTell(*port, std::span(&wake, 1));
         m_clock.SleepFor(kWakeGap);
-        WriteSerialBytes(*port, std::span(&wake, 1));
+        woken = woken && WriteOrTell(*port, std::span(&wake, 1));
     }
     SetBaudIndex(serial::kDownloadBaudIndex);
     ClosePort();
+    if (!woken || m_bCancel) {
+        // A line that takes no byte has no loader to search for; a cancel sends nothing more.
+        SetOutcome(m_bCancel ? UpdateOutcome::Cancelled : UpdateOutcome::Failed);
+        return;
+    }
     m_clock.SleepFor(kReopenPause);
 
     if (!OpenSerialPort()) {
@@ -39,8 +45,12 @@ void CUpdaterDlg::RunSerial() {
         return;  // a search already runs
     }
     EnableRunButton(false);
-    m_bCancel = false;
     m_bIdle = 0;
+    if (m_bCancel) {
+        // Cancelled while the port reopened: the workers start and end at once, so that
+        // the update ends through its one way out.
+        m_bIdle = 1;
+    }
     if (!StartWorker(m_sendThread, &CUpdaterDlg::SendThreadProc)) {
         ClosePort();
         MessageBox(kSendThreadFail);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -8,6 +9,10 @@
 #include <string>
 
 namespace tarvik {
+
+// A write that gets no byte onto the line for this long fails: a line held by flow control
+// or an adapter that stalls must not freeze whoever writes.
+inline constexpr std::chrono::milliseconds kWriteStallLimit{2000};
 
 // One open serial port: raw 8N1 at a fixed rate, NUL bytes passed through. Every operation
 // may be called from any thread; Close() wakes a thread blocked in Read or Write on the same
@@ -21,15 +26,20 @@ public:
     // whatever arrived. Nothing (nullopt) when the port failed or was closed.
     virtual std::optional<std::size_t> Read(std::span<std::uint8_t> buf) = 0;
 
-    // Blocks until the port has taken every byte; no time-out. False when the port failed
-    // or was closed.
+    // Blocks until the port has taken every byte. False when the port failed or was closed,
+    // or took no byte for the write stall limit.
     virtual bool Write(std::span<const std::uint8_t> data) = 0;
 
     // Discards both queues.
     virtual void Purge() = 0;
 
-    // Releases the port, waking any thread blocked on it. Safe to call more than once.
+    // Releases the port, waking any thread blocked on it. What is still queued for output
+    // goes out first, for as long as the line keeps taking bytes. Safe to call more than once.
     virtual void Close() = 0;
+
+    // Close, dropping whatever is still queued for output: the update was cancelled and
+    // nothing more may reach the device. A port that queues nothing of its own just closes.
+    virtual void Abort() { Close(); }
 
     virtual bool IsOpen() const = 0;
 };

@@ -67,11 +67,10 @@ bool CUpdaterDlg::WriteSerialOnce(std::span<const std::uint8_t> data) {
     if (!OpenSerialPort()) {
         return false;
     }
-    if (const auto port = Port()) {
-        port->Write(data);
-    }
+    const auto port = Port();
+    const bool written = port && WriteOrTell(*port, data);
     ClosePort();
-    return true;
+    return written;
 }
 
 int CUpdaterDlg::ReadSerial(char* buffer, int count, std::uint32_t timeout) {
@@ -86,7 +85,7 @@ int CUpdaterDlg::ReadSerial(char* buffer, int count, std::uint32_t timeout) {
         if (!got) {
             // A closed or failed port answers at once; waiting out the deadline on it would
             // only spin.
-            MessageBox(kPortLost, "Fail");
+            TellPortLost();
             return 0;
         }
         if (*got > 0) {
@@ -106,6 +105,20 @@ bool CUpdaterDlg::WriteSerialBytes(SerialPort& port, std::span<const std::uint8_
         }
     }
     return true;
+}
+
+bool CUpdaterDlg::WriteOrTell(SerialPort& port, std::span<const std::uint8_t> data) {
+    if (port.Write(data)) {
+        return true;
+    }
+    TellPortLost();
+    return false;
+}
+
+void CUpdaterDlg::TellPortLost() {
+    if (!m_bCancel) {
+        MessageBox(kPortLost, "Fail");
+    }
 }
 
 }  // namespace tarvik

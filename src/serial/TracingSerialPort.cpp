@@ -36,14 +36,23 @@ public:
 
     void Close() override {
         m_inner->Close();
-        if (!m_closeNoted.exchange(true)) {
-            m_trace.Note("close " + m_device);
-        }
+        NoteClose("close ");
+    }
+
+    void Abort() override {
+        m_inner->Abort();
+        NoteClose("abort ");
     }
 
     bool IsOpen() const override { return m_inner->IsOpen(); }
 
 private:
+    void NoteClose(const char* how) {
+        if (!m_closeNoted.exchange(true)) {
+            m_trace.Note(how + m_device);
+        }
+    }
+
     const std::shared_ptr<SerialPort> m_inner;
     WireTrace& m_trace;
     const std::string m_device;

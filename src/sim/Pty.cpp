@@ -163,4 +163,8 @@ std::uint32_t Pty::SlaveBaud() const {
     return BitsPerSecond(::cfgetospeed(&settings));
 }
 
+void Pty::SuspendSlaveOutput() const {
+    ::tcflow(m_slave, TCOOFF);
+}
+
 }  // namespace tarvik::sim

@@ -22,6 +22,9 @@ public:
     // The rate the tool has set on the slave, in bits per second; 0 when it cannot be told.
     std::uint32_t SlaveBaud() const;
 
+    // Suspends the slave's output, as flow control would: the tool's writes take no byte.
+    void SuspendSlaveOutput() const;
+
 private:
     int m_master = -1;
     int m_slave = -1;

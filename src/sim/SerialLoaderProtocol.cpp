@@ -205,6 +205,12 @@ void SerialLoaderProtocol::Acknowledge(const std::function<void()>& onAck) {
                 acknowledge({});
             }
             return;
+        case FaultKind::StallLine:
+            // Held before the answer goes out, so not one byte of the tool's next write
+            // gets through.
+            m_host.HoldLine();
+            acknowledge({});
+            return;
     }
 }
 

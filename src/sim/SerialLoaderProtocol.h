@@ -36,6 +36,8 @@ public:
         // Waits `delay` on the loader's clock; false when the loader is being stopped meanwhile.
         virtual bool Wait(Clock::Duration delay) = 0;
         virtual void Send(std::span<const std::uint8_t> bytes) = 0;
+        // Stops taking the tool's bytes from now on.
+        virtual void HoldLine() {}
     };
 
     SerialLoaderProtocol(Host& host, bool answerSearch, std::map<int, Fault> faults);

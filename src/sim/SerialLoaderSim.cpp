@@ -98,6 +98,7 @@ struct SerialLoaderSim::Impl final : SerialLoaderProtocol::Host, MaintenanceProt
         m_record.AddBlock(page, data);
     }
     void Reboot() override { m_rebooted = true; }
+    void HoldLine() override { m_pty.SuspendSlaveOutput(); }
     bool Wait(Clock::Duration delay) override { return SleepUntil(m_clock.Now() + delay); }
     void Send(std::span<const std::uint8_t> bytes) override;
     void Frame(std::string entry) override {

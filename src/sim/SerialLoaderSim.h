@@ -18,6 +18,8 @@ enum class FaultKind {
     WrongReply,  // answers `bytes` instead of "U5U"
     StrayBytes,  // answers "U5U" followed by `bytes`
     LateAck,     // answers "U5U" after `delay` on the simulator's clock
+    StallLine,   // holds the line (as XOFF or a stalled adapter would), then answers "U5U":
+                 // the tool's next write takes no byte
 };
 
 struct Fault {

@@ -1,11 +1,33 @@
 // The dialog's shell: start values, initialisation, data exchange and the two kinds of box.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <thread>
 
 #include "app/UpdaterDlg.h"
 #include "support/RecordingView.h"
 #include "support/TempDir.h"
+
+// Allocations of this many bytes or more fail while a test asks for it.
+static std::atomic<std::size_t> g_failAllocationsFrom{SIZE_MAX};
+
+void* operator new(std::size_t size) {
+    if (size >= g_failAllocationsFrom) {
+        throw std::bad_alloc();
+    }
+    if (void* p = std::malloc(size != 0 ? size : 1)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace tarvik {
 namespace {
@@ -100,6 +122,21 @@ TEST_F(UpdaterDlgTest, ConversionFailuresReachTheOperatorInTheirOwnKindOfBox) {
     EXPECT_EQ(m_dlg.ConvertElfToBin("junk"), ConversionStatus::Failed);
     EXPECT_EQ(m_view.Boxes(), (Events{"box tarvik-updater: Please select a file first !",
                                       "appbox tarvik-updater: This is not a ELF file"}));
+
+    // No memory for the work buffer: the conversion's silent failure, then Run's own box.
+    std::vector<std::uint8_t> elf(0x400, 0);
+    elf[1] = 'E', elf[2] = 'L', elf[3] = 'F', elf[28] = 0x34, elf[44] = 1;
+    elf[0x34 + 5] = 0x02, elf[0x34 + 16] = 0x80;
+    dir.Write("app.out", elf);
+    m_dlg.m_strFileExt = "out";
+    m_view.Type([](DialogData& c) { c.m_strFileTitle = "app"; });
+    g_failAllocationsFrom = 64 * 1024;
+    m_dlg.OnRun();
+    g_failAllocationsFrom = SIZE_MAX;
+    EXPECT_EQ(m_view.Boxes().back(), "box Error: File Convert fail!");
+    EXPECT_EQ(m_view.Boxes().size(), 3u);
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"app.out", "junk.out"}));
+    EXPECT_TRUE(m_view.RunEnabled());
 }
 
 TEST_F(UpdaterDlgTest, MessageMapRunsTheHandlerOfEachKnownIdAndNothingElse) {

@@ -5,6 +5,7 @@
 
 #include "app/UpdaterDlg.h"
 #include "sim/HidLoaderSim.h"
+#include "support/BadImages.h"
 #include "support/RecordingView.h"
 #include "support/RefusingDlg.h"
 #include "support/TempDir.h"
@@ -105,14 +106,37 @@ TEST_F(HidRoadTest, ImagesOfOneTwoAndOneHundredTwentyEightBlocksArriveWhole) {
     }
 }
 
-TEST_F(HidRoadTest, EmptyImageIsRefusedBeforeTheStartReport) {
+TEST_F(HidRoadTest, AnImageThatCannotBeSentOpensNoDevice) {
+    for (const auto& bad : test::BadImages()) {
+        SCOPED_TRACE(bad.what);
+        Start();
+        test::TempDir dir;
+        bad.make(dir);
+        m_dlg->m_strFileFolder = dir.Path();
+        m_dlg->m_strFileExt = "bin";
+        m_view->Type([](DialogData& c) { c.m_strFileTitle = "fw"; });
+        RunToEnd();
+        const Events boxes = m_view->Boxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_NE(boxes[0].find(bad.told), std::string::npos) << boxes[0];
+        EXPECT_EQ(m_bus->OpenCalls(), Events{});
+        EXPECT_EQ(m_bus->Log(), Events{});
+        ExpectAllLetGo();
+    }
+}
+
+TEST_F(HidRoadTest, AWorkerThatThrowsStopsItsReaderAndClosesTheDevice) {
     Start();
-    ChooseImage(0);
+    ChooseImage(5000);
+    m_view->OnEvent([](const std::string& event) {
+        if (event == "progress 33") {
+            throw std::runtime_error("view gone");
+        }
+    });
     RunToEnd();
-    const Events boxes = m_view->Boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_NE(boxes[0].find("fw.bin is empty; nothing was sent."), std::string::npos);
-    EXPECT_EQ(m_bus->Log(), Events{});
+    EXPECT_EQ(m_view->Boxes(), Events{"box Fail: Unexpected error: view gone"});
+    EXPECT_EQ(m_bus->Log(), (Events{"start", "block 0x0008"}));
+    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Failed);
     ExpectAllLetGo();
 }
 

@@ -2,6 +2,10 @@
 // checks the rate and records every frame; and the refusal while an update holds the port.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <thread>
 
 #include "app/UpdaterDlg.h"
@@ -76,28 +80,58 @@ TEST_F(MaintenanceRoadTest, MissingAndWrongRepliesAreToldOrIgnoredAsTheyAre) {
 }
 
 TEST_F(MaintenanceRoadTest, ACommandDuringAnUpdateIsRefusedAndTouchesNothing) {
-    sim::SerialLoaderOptions options;
-    options.answerSearch = false;
-    Start(options);
-    test::TempDir dir;
-    dir.Write("fw.bin", std::vector<std::uint8_t>(100, 1));
-    m_dlg->m_strFileFolder = dir.Path();
-    m_dlg->m_strFileExt = "bin";
-    m_view->Type([](DialogData& c) { c.m_strFileTitle = "fw"; });
-    m_dlg->OnRun();
-    ASSERT_TRUE(m_sim->WaitForLog("search@115200"));
-    const auto searching = m_dlg->Port();
-    m_dlg->OnReset();
-    m_dlg->m_strRawCmd = "x";
-    m_dlg->OnCmdRaw();
-    EXPECT_EQ(m_dlg->Port(), searching);  // the update keeps its port
-    EXPECT_TRUE(m_dlg->Port()->IsOpen());
-    EXPECT_EQ(m_view->Boxes(),
-              Events(2,
-                     "box tarvik-updater: The serial port is in use by a firmware update; the "
-                     "command was not sent."));
-    m_dlg->OnStop();
-    m_dlg->JoinWorkers();
+    const std::string refused =
+        "box tarvik-updater: A firmware update is running; the command was not sent.";
+    for (const bool found : {false, true}) {
+        SCOPED_TRACE(found ? "stopped just after the device answered" : "while searching");
+        sim::SerialLoaderOptions options;
+        options.answerSearch = found;
+        Start(options);
+        test::TempDir dir;
+        dir.Write("fw.bin", std::vector<std::uint8_t>(100, 1));
+        m_dlg->m_strFileFolder = dir.Path();
+        m_dlg->m_strFileExt = "bin";
+        m_view->Type([](DialogData& c) { c.m_strFileTitle = "fw"; });
+        // The device's answer: Stop lets the port go, and the update still runs until its
+        // receive thread has paused and ended.
+        m_view->OnEvent([&](const std::string& event) {
+            if (event == "status  Device Found!") {
+                m_dlg->OnStop();
+                m_dlg->OnReset();
+            }
+        });
+        m_dlg->OnRun();
+        if (!found) {
+            ASSERT_TRUE(m_sim->WaitForLog("search@115200"));
+            const auto searching = m_dlg->Port();
+            m_dlg->OnReset();
+            m_dlg->m_strRawCmd = "x";
+            m_dlg->OnCmdRaw();
+            EXPECT_EQ(m_dlg->Port(), searching);  // the update keeps its port
+            EXPECT_TRUE(m_dlg->Port()->IsOpen());
+            m_dlg->OnStop();
+        }
+        m_dlg->JoinWorkers();
+        EXPECT_EQ(m_view->Boxes(), Events(found ? 1 : 2, refused));
+        EXPECT_EQ(m_sim->MaintenanceFrames(), Events{});
+        EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Cancelled);
+    }
+}
+
+TEST_F(MaintenanceRoadTest, ACommandOnAHeldLineFailsAfterItsStallLimitAndKeepsNoPort) {
+    Start();
+    // Output held as flow control would hold it: no byte of the command gets through.
+    const int held = ::open(m_sim->DevicePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::tcflow(held, TCOOFF), 0);
+    ::close(held);
+    m_dlg->OnVersion();
+    m_dlg->m_strCradleId = "abcdefghijkl";
+    m_dlg->OnSetCradleId();
+    // One failure for the version query, one for each of the cradle's two openings.
+    EXPECT_EQ(m_view->Boxes(), Events(3, "box Fail: The serial port was closed or failed."));
+    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Failed);
+    EXPECT_FALSE(m_dlg->Port());
     EXPECT_EQ(m_sim->MaintenanceFrames(), Events{});
 }
 

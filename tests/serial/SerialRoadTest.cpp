@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 
 #include "app/UpdaterDlg.h"
 #include "serial/PosixSerialPort.h"
 #include "sim/SerialLoaderSim.h"
+#include "support/BadImages.h"
 #include "support/RecordingView.h"
 #include "support/RefusingDlg.h"
 #include "support/TempDir.h"
@@ -39,7 +41,8 @@ class SerialRoadTest : public ::testing::Test {
 protected:
     // A loader on COM3, and a dialog on the same clock, initialised and set to COM3.
     // Anything from an earlier Start goes first, dialog before loader.
-    void Start(sim::SerialLoaderOptions options = {}, double speed = 4) {
+    void Start(sim::SerialLoaderOptions options = {}, double speed = 4,
+               Clock::Duration writeStallLimit = kWriteStallLimit) {
         m_dlg.reset();
         m_sim.reset();
         m_view = std::make_unique<test::RecordingView>();
@@ -48,7 +51,7 @@ protected:
         options.clock = m_clock.get();
         m_sim = std::make_unique<sim::SerialLoaderSim>(options);
         m_ports.Override(3, m_sim->DevicePath());
-        m_opener = std::make_unique<PosixSerialPortOpener>(*m_clock);
+        m_opener = std::make_unique<PosixSerialPortOpener>(*m_clock, writeStallLimit);
         m_dlg = std::make_unique<test::RefusingDlg>(*m_view, *m_clock, "tarvik-updater",
                                                     UpdaterLinks{m_opener.get(), &m_ports});
         m_dlg->OnInitDialog();
@@ -183,6 +186,11 @@ TEST_F(SerialRoadTest, EachMissingOrWrongAcknowledgementEndsWithItsTwoBoxes) {
          {FaultKind::Silence, {}, {}},
          {"box Fail: Timeout fail!", "box data: NO Ack 2!"},
          "frame 0x0000"},
+        {"line held after a flash command: the block's write stalls",
+         1,
+         {FaultKind::StallLine, {}, {}},
+         {"box Fail: The serial port was closed or failed.", "box data: NO Ack 2!"},
+         "UFLHU"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -286,6 +294,53 @@ TEST_F(SerialRoadTest, ClosingDuringADownloadAsksAndOnlyYesEndsIt) {
     EXPECT_FALSE(m_dlg->UpdateRunning());
 }
 
+TEST_F(SerialRoadTest, CtrlCOrAConfirmedCloseEndsADownloadBlockedOnAHeldLine) {
+    for (const bool closing : {false, true}) {
+        SCOPED_TRACE(closing ? "confirmed close" : "Ctrl+C");
+        // Only the cancel can end this write: the line's own stall limit is an hour away.
+        Start(WithFault(1, {FaultKind::StallLine, {}, {}}), 4, std::chrono::hours(1));
+        ChooseImage(5000);
+        m_dlg->OnRun();
+        ASSERT_TRUE(m_sim->WaitForLog("UFLHU"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the frame's write blocks
+        if (closing) {
+            EXPECT_EQ(m_dlg->OnClose(), CloseAnswer::CloseWhenDone);
+        } else {
+            m_dlg->CancelUpdate();
+        }
+        auto joined = std::async(std::launch::async, [&] { m_dlg->JoinWorkers(); });
+        const bool ended = joined.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        EXPECT_TRUE(ended) << "the blocked write did not wake";
+        if (!ended) {
+            m_dlg->OnStop();  // let the test end
+        }
+        joined.get();
+        EXPECT_EQ(SimLogWithoutSearch().back(), "UFLHU");
+        EXPECT_EQ(m_view->Boxes(), Events{});
+        EXPECT_EQ(m_view->Controls().m_strStatus, " Stop !!");
+        EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Cancelled);
+        EXPECT_TRUE(m_view->RunEnabled());
+        EXPECT_FALSE(m_dlg->Port());
+        EXPECT_TRUE(m_opener->Open(m_sim->DevicePath(), 115200).port);
+    }
+}
+
+TEST_F(SerialRoadTest, AWorkerThatThrowsEndsItsUpdateThroughAFailureExit) {
+    Start();
+    ChooseImage(5000);
+    m_view->OnEvent([](const std::string& event) {
+        if (event == "progress 33") {
+            throw std::runtime_error("view gone");
+        }
+    });
+    RunToEnd();
+    EXPECT_EQ(m_view->Boxes(), Events{"box Fail: Unexpected error: view gone"});
+    EXPECT_EQ(SimLogWithoutSearch().back(), "frame 0x0008");
+    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Failed);
+    EXPECT_TRUE(m_view->RunEnabled());
+    EXPECT_FALSE(m_dlg->Port());
+}
+
 TEST_F(SerialRoadTest, CancelDuringTheDownloadSendsNothingMore) {
     Start(WithFault(4, {FaultKind::LateAck, {}, std::chrono::milliseconds(2000)}));
     ChooseImage(5000);
@@ -387,17 +442,24 @@ TEST_F(SerialRoadTest, ConversionRunsFirstAndItsFailureTouchesNoPort) {
     EXPECT_EQ(m_sim->Flashed(), Padded(expected));
 }
 
-TEST_F(SerialRoadTest, EmptyImageIsRefusedBeforeTheDownloadSendsAByte) {
-    Start();
-    m_dir.Write("fw.bin", {});
-    Choose("fw.bin");
-    RunToEnd();
-    const auto boxes = m_view->Boxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_NE(boxes[0].find("fw.bin is empty; nothing was sent."), std::string::npos);
-    const Events log = m_sim->Log();
-    EXPECT_EQ(std::count(log.begin(), log.end(), "UCLRU"), 0);
-    EXPECT_TRUE(m_view->RunEnabled());
+TEST_F(SerialRoadTest, AnImageThatCannotBeSentWakesNoLoader) {
+    for (const auto& bad : test::BadImages()) {
+        SCOPED_TRACE(bad.what);
+        Start();
+        test::TempDir dir;
+        bad.make(dir);
+        m_dlg->m_strFileFolder = dir.Path();
+        m_dlg->m_strFileExt = "bin";
+        m_view->Type([](DialogData& c) { c.m_strFileTitle = "fw"; });
+        RunToEnd();
+        const auto boxes = m_view->Boxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_TRUE(boxes[0].starts_with("box Error: ")) << boxes[0];
+        EXPECT_NE(boxes[0].find(bad.told), std::string::npos) << boxes[0];
+        EXPECT_EQ(m_sim->Log(), Events{});
+        EXPECT_TRUE(m_view->RunEnabled());
+        EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Failed);
+    }
 }
 
 TEST_F(SerialRoadTest, StopWhileIdleOnlyShowsItsStatus) {

@@ -4,17 +4,28 @@
 
 namespace tarvik::test {
 
-void RecordingView::Record(std::string event) {
-    m_events.push_back(std::move(event));
+void RecordingView::Record(std::unique_lock<std::mutex>& lock, std::string event) {
+    m_events.push_back(event);
     m_changed.notify_all();
+    const auto hook = m_eventHook;
+    lock.unlock();
+    if (hook) {
+        hook(event);
+    }
+}
+
+void RecordingView::OnEvent(std::function<void(const std::string&)> hook) {
+    std::lock_guard lock(m_lock);
+    m_eventHook = std::move(hook);
 }
 
 void RecordingView::ShowData(const DialogData& data) {
-    std::lock_guard lock(m_lock);
-    if (data.m_strStatus != m_controls.m_strStatus) {
-        Record("status " + data.m_strStatus);
-    }
+    std::unique_lock lock(m_lock);
+    const bool changed = data.m_strStatus != m_controls.m_strStatus;
     m_controls = data;
+    if (changed) {
+        Record(lock, "status " + data.m_strStatus);
+    }
 }
 
 void RecordingView::ReadData(DialogData& data) {
@@ -23,28 +34,25 @@ void RecordingView::ReadData(DialogData& data) {
 }
 
 void RecordingView::ShowMessageBox(const MessageBoxRequest& box) {
-    std::function<void(const MessageBoxRequest&)> hook;
-    {
-        std::lock_guard lock(m_lock);
-        m_boxes.push_back(box);
-        Record((box.kind == MessageKind::Window ? "box " : "appbox ") + box.caption + ": " +
-               box.text);
-        hook = m_boxHook;
-    }
+    std::unique_lock lock(m_lock);
+    m_boxes.push_back(box);
+    const auto hook = m_boxHook;
+    Record(lock,
+           (box.kind == MessageKind::Window ? "box " : "appbox ") + box.caption + ": " + box.text);
     if (hook) {
         hook(box);
     }
 }
 
 void RecordingView::SetProgress(int position) {
-    std::lock_guard lock(m_lock);
-    Record("progress " + std::to_string(position));
+    std::unique_lock lock(m_lock);
+    Record(lock, "progress " + std::to_string(position));
 }
 
 void RecordingView::EnableRun(bool enable) {
-    std::lock_guard lock(m_lock);
+    std::unique_lock lock(m_lock);
     m_runEnabled = enable;
-    Record(enable ? "run on" : "run off");
+    Record(lock, enable ? "run on" : "run off");
 }
 
 std::optional<std::filesystem::path> RecordingView::AskFirmwareFile() {
@@ -58,9 +66,10 @@ std::optional<std::filesystem::path> RecordingView::AskFirmwareFile() {
 }
 
 bool RecordingView::Confirm(const std::string& caption, const std::string& text) {
-    std::lock_guard lock(m_lock);
-    Record("confirm " + caption + ": " + text);
-    return m_confirmAnswer;
+    std::unique_lock lock(m_lock);
+    const bool answer = m_confirmAnswer;
+    Record(lock, "confirm " + caption + ": " + text);
+    return answer;
 }
 
 void RecordingView::AnswerConfirm(bool yes) {

@@ -44,13 +44,17 @@ public:
     void QueueFileChoice(std::optional<std::filesystem::path> choice);
     // Runs while a message box is up, on the thread that shows it.
     void OnMessageBox(std::function<void(const MessageBoxRequest&)> hook);
+    // Runs after each event is recorded, on the thread that caused it: a test acts at an
+    // exact step of a worker.
+    void OnEvent(std::function<void(const std::string&)> hook);
 
     // Waits until an event equal to `event` has been recorded; false after `timeout`.
     bool WaitFor(const std::string& event,
                  std::chrono::milliseconds timeout = std::chrono::seconds(60)) const;
 
 private:
-    void Record(std::string event);
+    // Records `event`, then runs the event hook with the lock released.
+    void Record(std::unique_lock<std::mutex>& lock, std::string event);
 
     mutable std::mutex m_lock;
     mutable std::condition_variable m_changed;
@@ -60,6 +64,7 @@ private:
     bool m_runEnabled = true;
     std::deque<std::optional<std::filesystem::path>> m_fileChoices;
     std::function<void(const MessageBoxRequest&)> m_boxHook;
+    std::function<void(const std::string&)> m_eventHook;
     bool m_confirmAnswer = true;
 };
 

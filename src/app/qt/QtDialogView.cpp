@@ -78,6 +78,8 @@ void QtDialogView::ShowMessageBox(const MessageBoxRequest& request) {
         [this, &request](UpdaterWindow& window) {
             QMessageBox box(BoxIcon(request.type), ToQt(request.caption), ToQt(request.text),
                             QMessageBox::Ok, &window);
+            // A device's reply is shown as it came, never read as markup.
+            box.setTextFormat(Qt::PlainText);
             if (m_boxHook) {
                 m_boxHook(box);
             }
@@ -125,6 +127,7 @@ bool QtDialogView::Confirm(const std::string& caption, const std::string& text) 
             QMessageBox box(QMessageBox::Question, ToQt(caption), ToQt(text),
                             QMessageBox::Yes | QMessageBox::No, &window);
             box.setDefaultButton(QMessageBox::No);
+            box.setTextFormat(Qt::PlainText);
             if (m_boxHook) {
                 m_boxHook(box);
             }
