@@ -189,11 +189,12 @@ int FlashInParallel(const FlashOptions& options, const std::string& argv0) {
         }
 
         if (TakeInterrupt(std::chrono::milliseconds(0))) {
+            // A second Ctrl+C does not wait for the grace.
+            killAt = interrupted ? now : std::min(killAt, now + kInterruptGrace);
             interrupted = true;
             for (const auto& run : runs) {
                 run->child.Signal(SIGINT);
             }
-            killAt = std::min(killAt, now + kInterruptGrace);
         }
         if (now >= killAt) {
             for (const auto& run : runs) {

@@ -15,6 +15,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -87,9 +91,11 @@ protected:
         m_dlg.reset();
     }
 
-    // Every box is recorded with the Run button's state while it is up, then answered.
+    // Every box is recorded with the Run button's state while it is up, then answered. A box
+    // that would read its text as markup is marked.
     void Answer(QMessageBox& box) {
-        m_boxes.push_back(box.windowTitle().toStdString() + ": " + box.text().toStdString());
+        m_boxes.push_back(box.windowTitle().toStdString() + ": " + box.text().toStdString() +
+                          (box.textFormat() == Qt::PlainText ? "" : " [markup]"));
         m_runEnabledInBox.push_back(m_window->RunButton().isEnabled());
         const auto answer = box.button(QMessageBox::Ok) ? QMessageBox::Ok
                             : m_confirmYes              ? QMessageBox::Yes
@@ -382,6 +388,39 @@ TEST_F(UpdaterWindowTest, ClosingDuringADownloadAsksAndNoFinishesItWhileYesEndsI
     EXPECT_EQ(m_window->StatusEdit().text(), " Stop !!");
     EXPECT_LT(m_progress.back(), 100);
     EXPECT_EQ(OwnThreadCount(), threads);
+}
+
+TEST_F(UpdaterWindowTest, RepliesShowAsWrittenAndAHeldLineFreezesTheWindowOnlyForItsStallLimit) {
+    sim::SerialLoaderOptions replies;
+    replies.maintenanceReplies["%/%/"] = {'<', 'b', '>', 'v', '2', '<', '/', 'b', '>'};
+    Open(replies);
+    m_window->PortList().setCurrentIndex(1);
+    QTimer::singleShot(0, [this] { m_dlg->OnCommand(kIdVersion); });
+    ASSERT_TRUE(WaitUntil([&] { return m_boxes.size() == 1; }));
+
+    // The line takes no byte: the command's write on the window thread gives up.
+    const int held = ::open(m_serialSim->DevicePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(held, 0);
+    ::tcflow(held, TCOOFF);
+    ::close(held);
+    QElapsedTimer sinceBeat;
+    qint64 longestGap = 0;
+    int beatsAfterTheBox = 0;
+    QTimer heartbeat;
+    heartbeat.setInterval(10);
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, sinceBeat.restart());
+        beatsAfterTheBox += m_boxes.size() == 2 ? 1 : 0;
+    });
+    sinceBeat.start();
+    heartbeat.start();
+    QTimer::singleShot(0, [this] { m_dlg->OnCommand(kIdVersion); });
+    ASSERT_TRUE(WaitUntil([&] { return beatsAfterTheBox > 5; }));
+    EXPECT_EQ(m_boxes,
+              (Texts{"tarvik-updater: <b>v2</b>", "Fail: The serial port was closed or failed."}));
+    // Frozen for the stall limit (a quarter of 2 s on this clock), never for good.
+    EXPECT_LT(longestGap, 20'000);
+    EXPECT_FALSE(m_dlg->Port());
 }
 
 TEST_F(UpdaterWindowTest, TheGuiThreadKeepsBeatingThroughADownload) {
