@@ -9,6 +9,7 @@
 #include "support/RecordingView.h"
 #include "support/RefusingDlg.h"
 #include "support/TempDir.h"
+#include "support/Timeline.h"
 
 namespace tarvik {
 namespace {
@@ -31,7 +32,8 @@ protected:
         m_view = std::make_unique<test::RecordingView>();
         m_clock = std::make_unique<ScaledClock>(speed);
         m_bus = std::make_unique<sim::HidLoaderSim>(std::move(options));
-        m_dlg = std::make_unique<test::RefusingDlg>(*m_view, *m_clock, "tarvik-updater",
+        m_timeline = std::make_unique<test::TimelineClock>(*m_clock);
+        m_dlg = std::make_unique<test::RefusingDlg>(*m_view, *m_timeline, "tarvik-updater",
                                                     UpdaterLinks{nullptr, nullptr, m_bus.get()});
         m_dlg->OnInitDialog();
     }
@@ -68,6 +70,7 @@ protected:
     std::unique_ptr<test::RecordingView> m_view;
     std::unique_ptr<ScaledClock> m_clock;
     std::unique_ptr<sim::HidLoaderSim> m_bus;
+    std::unique_ptr<test::TimelineClock> m_timeline;  // the dialog's clock
     std::unique_ptr<test::RefusingDlg> m_dlg;
 };
 
@@ -90,6 +93,23 @@ TEST_F(HidRoadTest, ThreeBlocksWithStartReportPagesProgressAndTheFinalBox) {
                       "status Download Finished!", "run on"}));
     EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Succeeded);
     ExpectAllLetGo();
+}
+
+TEST_F(HidRoadTest, TheWorkerPollsForEachAcknowledgementAndPausesBeforeTheFinalBox) {
+    Start();
+    ChooseImage(100);
+    m_view->OnEvent([this](const std::string& event) { m_timeline->Note(event); });
+    RunToEnd();
+    Events lane = m_timeline->LaneWith("status Progressing...");
+    // Acknowledgement polls of 1 ms, then 2.5 s before the last progress and the box.
+    ASSERT_GE(lane.size(), 7u);
+    EXPECT_EQ(Events(lane.end() - 6, lane.end()),
+              (Events{"sleep 1", "sleep 2500", "progress 100", "box Update: Download Finished!",
+                      "status Download Finished!", "run on"}));
+    std::erase(lane, "sleep 1");
+    EXPECT_EQ(lane,
+              (Events{"progress 0", "status Progressing...", "sleep 2500", "progress 100",
+                      "box Update: Download Finished!", "status Download Finished!", "run on"}));
 }
 
 TEST_F(HidRoadTest, ImagesOfOneTwoAndOneHundredTwentyEightBlocksArriveWhole) {

@@ -1,6 +1,9 @@
 // ELF executables turned into raw images: the layout by address, the quirks the loader's
 // images depend on, and every broken input refused without touching the output.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include "image/ConvertElfToBin.h"
 #include "support/ElfBuilder.h"
@@ -192,6 +195,29 @@ TEST_F(ElfConversionTest, OutputThatCannotBeWrittenNamesFileAndReasonAndLeavesNo
     ASSERT_TRUE(result.message.has_value());
     EXPECT_EQ(result.message->text,
               "Cannot write " + (m_dir.Path() / "fw.bin").string() + ": Is a directory.");
+    EXPECT_EQ(m_dir.Names(), (std::vector<std::string>{"fw.bin", "fw.out"}));
+}
+
+TEST_F(ElfConversionTest, AWriteThatFailsPartWayLeavesTheEarlierImageByteForByte) {
+    m_dir.Write("fw.bin", Bytes(5000, 0xEE));
+    ElfBuilder elf(0x8400, 0x34);
+    elf.Pattern(0x200, 0x8400).Add({0x200, 0x1000, 0x8000});
+    m_dir.Write("fw.out", elf.Bytes());
+    // No file may grow past 4 KiB now; the system says so with EFBIG, not with a signal.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto result = ConvertElfToBin(FirmwareFileFromPath(m_dir.Path() / "fw.out"));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(result.status, ConversionStatus::OutputFailed);
+    ASSERT_TRUE(result.message.has_value());
+    EXPECT_EQ(result.message->text,
+              "Cannot write " + (m_dir.Path() / "fw.bin").string() + ": File too large.");
+    EXPECT_EQ(m_dir.Read("fw.bin"), Bytes(5000, 0xEE));
     EXPECT_EQ(m_dir.Names(), (std::vector<std::string>{"fw.bin", "fw.out"}));
 }
 

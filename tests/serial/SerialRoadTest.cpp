@@ -12,6 +12,7 @@
 #include "support/RecordingView.h"
 #include "support/RefusingDlg.h"
 #include "support/TempDir.h"
+#include "support/Timeline.h"
 
 namespace tarvik {
 namespace {
@@ -52,8 +53,10 @@ protected:
         m_sim = std::make_unique<sim::SerialLoaderSim>(options);
         m_ports.Override(3, m_sim->DevicePath());
         m_opener = std::make_unique<PosixSerialPortOpener>(*m_clock, writeStallLimit);
-        m_dlg = std::make_unique<test::RefusingDlg>(*m_view, *m_clock, "tarvik-updater",
-                                                    UpdaterLinks{m_opener.get(), &m_ports});
+        m_timeline = std::make_unique<test::TimelineClock>(*m_clock);
+        m_timelineOpener = std::make_unique<test::TimelinePortOpener>(*m_opener, *m_timeline);
+        m_dlg = std::make_unique<test::RefusingDlg>(*m_view, *m_timeline, "tarvik-updater",
+                                                    UpdaterLinks{m_timelineOpener.get(), &m_ports});
         m_dlg->OnInitDialog();
         m_view->Type([](DialogData& c) { c.m_nPort = 3; });
     }
@@ -105,8 +108,16 @@ protected:
     std::unique_ptr<ScaledClock> m_clock;
     std::unique_ptr<sim::SerialLoaderSim> m_sim;
     std::unique_ptr<PosixSerialPortOpener> m_opener;
+    std::unique_ptr<test::TimelineClock> m_timeline;  // the dialog's clock and ports
+    std::unique_ptr<test::TimelinePortOpener> m_timelineOpener;
     std::unique_ptr<test::RefusingDlg> m_dlg;
 };
+
+// The first `n` entries of `lane` from `entry` on.
+Events From(const Events& lane, const std::string& entry, std::size_t n) {
+    const auto at = std::find(lane.begin(), lane.end(), entry);
+    return Events(at, at + std::min<std::ptrdiff_t>(n, lane.end() - at));
+}
 
 TEST_F(SerialRoadTest, ThreeBlocksGoOutInOrderAndTheOperatorSeesEveryStep) {
     Start();
@@ -129,6 +140,30 @@ TEST_F(SerialRoadTest, ThreeBlocksGoOutInOrderAndTheOperatorSeesEveryStep) {
     EXPECT_EQ(m_dlg->m_bIdle, 1);
     EXPECT_EQ(m_dlg->m_nBaud, 0);
     EXPECT_FALSE(m_dlg->Port());
+}
+
+TEST_F(SerialRoadTest, EachThreadPausesWhereTheLoaderNeedsIt) {
+    Start();
+    ChooseImage(100);
+    m_view->OnEvent([this](const std::string& event) { m_timeline->Note(event); });
+    RunToEnd();
+    ASSERT_EQ(m_view->Boxes(), Events{"box Update: Download Finished!"});
+    // The window thread wakes the loader at 9600 baud and reopens at 115200.
+    EXPECT_EQ(From(m_timeline->LaneWith("tx A2"), "open 9600", 8),
+              (Events{"open 9600", "tx A2", "sleep 10", "tx A2", "close", "sleep 100",
+                      "open 115200", "run off"}));
+    // The search: one byte, then 150 ms; the answer is read on the receive thread.
+    EXPECT_EQ(From(m_timeline->LaneWith("tx A5"), "progress 0", 4),
+              (Events{"progress 0", "status Search Device...", "tx A5", "sleep 150"}));
+    // The download: the device's answer, 300 ms, two purges 100 ms apart, then the clear
+    // command; at the end 5 ms before the reboot command.
+    const Events download = m_timeline->LaneWith("status  Device Found!");
+    EXPECT_EQ(From(download, "status  Device Found!", 9),
+              (Events{"status  Device Found!", "sleep 300", "progress 0", "status Progressing...",
+                      "purge", "sleep 100", "purge", "sleep 100", "tx 55 43 4C 52 55"}));
+    EXPECT_EQ(From(download, "status Download Finished!", 6),
+              (Events{"status Download Finished!", "sleep 5", "tx 55 52 42 54 55", "close",
+                      "box Update: Download Finished!", "run on"}));
 }
 
 TEST_F(SerialRoadTest, ImagesOfOneTwoAndOneHundredTwentyEightBlocksArriveWhole) {
