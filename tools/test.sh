@@ -23,11 +23,13 @@ install_packages
 echo "=== formatting"
 git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 
-build_and_test build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# A packager's build (plain Release with g++), here with warnings as errors; the Debian
+# package comes from it.
+build_and_test build/release -DCMAKE_BUILD_TYPE=Release -DTARVIK_WERROR=ON
 # The Debian package of that build; on CI also installed, run and purged.
 bash tools/package-check.sh build/release
 # clang, so that the fuzz targets are built and run here too.
-build_and_test build/asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+build_and_test build/asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug -DTARVIK_WERROR=ON \
     -DTARVIK_SANITIZE=address,undefined -DTARVIK_BUILD_BENCH=OFF
 build_and_test build/tsan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DTARVIK_SANITIZE=thread -DTARVIK_BUILD_BENCH=OFF -DTARVIK_BUILD_QT=OFF
+    -DTARVIK_WERROR=ON -DTARVIK_SANITIZE=thread -DTARVIK_BUILD_BENCH=OFF -DTARVIK_BUILD_QT=OFF
