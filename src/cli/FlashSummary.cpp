@@ -80,7 +80,12 @@ std::string SummaryJson(const std::vector<PortState>& ports, int exitStatus) {
         if (!port.errText.empty()) {
             entry.AddString("stderr", port.errText);
         }
-        list += (list.size() > 1 ? "," : "") + entry.Text();
+        // Appended piece by piece: GCC 12 at -O3 takes `a + b + c` of strings for an
+        // overlapping copy (-Wrestrict).
+        if (list.size() > 1) {
+            list += ',';
+        }
+        list += entry.Text();
     }
     list += "]";
     return JsonObject()

@@ -178,9 +178,11 @@ std::string PortBoard::TerminalLine(const PortState& port, std::size_t portColum
     }
     std::string line = port.port;
     line.resize(std::max(portColumn, line.size() + 1), ' ');
-    line += "[" + std::string(static_cast<std::size_t>(filled), '#') +
-            std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] " + figure + "  " +
-            text;
+    // Appended piece by piece: GCC 12 at -O3 takes `a + b + c` of strings for an overlapping
+    // copy (-Wrestrict).
+    line.append("[").append(static_cast<std::size_t>(filled), '#');
+    line.append(static_cast<std::size_t>(kBarWidth - filled), '.');
+    line.append("] ").append(figure).append("  ").append(text);
     // Control characters would move the cursor under the redraw's feet.
     std::replace_if(
         line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }, ' ');
