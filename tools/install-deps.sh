@@ -2,7 +2,7 @@
 # Installs the Debian packages the project needs, when any is missing: with apt-get as root,
 # through sudo otherwise. Sourced by the other scripts; runnable alone.
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
-          libgtest-dev libgmock-dev libbenchmark-dev pkg-config libhidapi-dev
+          libgtest-dev libgmock-dev libbenchmark-dev pkg-config libhidapi-dev nlohmann-json3-dev
           qt6-base-dev fonts-dejavu-core strace
           dpkg-dev desktop-file-utils file groff-base)
 

@@ -22,7 +22,9 @@ const char* const kFlashUsage =
 
 Flashes FIRMWARE into the device, or its cradle, through its boot loader.
 FIRMWARE is a raw image (.bin) or an ELF executable (.out), which is converted into
-a .bin beside it first.
+a .bin beside it first. On a terminal the progress bar shows the blocks sent, the
+rate and the time left; a download that went in whole ends with its size, time and
+rate, such as: 262144 bytes in 23.1 s (11.1 KiB/s).
 
 Options:
   --port PORT    usb (the default: the device's loader in USB boot mode), COM1 to
@@ -38,8 +40,9 @@ Options:
   --demo         the demo firmware into a simulated device at real speed, over a
                  serial port (COM1, or the --port given), then over USB.
   --quiet        print only failures.
-  --json         print one JSON object per line for each event: status, progress,
-                 message and result.
+  --json         print one JSON object per line for each event: status, progress
+                 (the percent, and after each acknowledged block its number, the
+                 count of blocks and the bytes so far), message and result.
   --list         list the serial ports and the USB loaders of this machine, and the
                  COMn that resolve to them, without opening any.
   --help         show this text.

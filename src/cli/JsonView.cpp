@@ -1,39 +1,63 @@
 #include "cli/JsonView.h"
 
+#include <algorithm>
+#include <cmath>
+#include <nlohmann/json.hpp>
+
 namespace tarvik::cli {
 
-JsonObject MessageEvent(const std::string& port, const std::string& caption,
-                        const std::string& text, const char* icon) {
-    JsonObject event;
-    event.AddString("event", "message")
-        .AddString("port", port)
-        .AddString("caption", caption)
-        .AddString("text", text)
-        .AddString("icon", icon);
-    return event;
+std::string EventLine(const JsonEvent& event) {
+    return event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-JsonObject ResultEvent(const std::string& port, FlashResult result, int exitStatus,
-                       double seconds) {
-    JsonObject event;
-    event.AddString("event", "result")
-        .AddString("port", port)
-        .AddString("result", ResultName(result))
-        .AddInt("exit", exitStatus)
-        .AddFixed("seconds", seconds, 2);
-    return event;
+double Hundredths(double seconds) {
+    // JSON has no infinity; a time is never one anyway. Rounded here, the number prints
+    // as its two decimals (12.34, not 12.339999).
+    return std::isfinite(seconds) ? std::round(seconds * 100) / 100 : 0;
 }
 
-JsonObject CommandLineFailureEvent(const std::string& port, const std::string& text) {
+JsonEvent MessageEvent(const std::string& port, const std::string& caption, const std::string& text,
+                       const char* icon) {
+    return {
+        {"event", "message"}, {"port", port}, {"caption", caption}, {"text", text}, {"icon", icon}};
+}
+
+JsonEvent ResultEvent(const std::string& port, FlashResult result, int exitStatus, double seconds,
+                      std::uint64_t bytes) {
+    return {{"event", "result"},
+            {"port", port},
+            {"result", ResultName(result)},
+            {"exit", exitStatus},
+            {"seconds", Hundredths(seconds)},
+            {"bytes", bytes}};
+}
+
+JsonEvent CommandLineFailureEvent(const std::string& port, const std::string& text) {
     return MessageEvent(port, "tarvik-flash", text, "hand");
 }
 
 JsonView::JsonView(std::FILE* out, std::string port) : m_out(out), m_port(std::move(port)) {}
 
-void JsonView::Write(const std::string& line) {
-    std::fputs(line.c_str(), m_out);
+void JsonView::Emit(const JsonEvent& event) {
+    std::fputs(EventLine(event).c_str(), m_out);
     std::fputc('\n', m_out);
     std::fflush(m_out);
+}
+
+void JsonView::Write(const JsonEvent& event) {
+    WritePendingPercent();
+    Emit(event);
+}
+
+JsonEvent JsonView::ProgressEvent() const {
+    return {{"event", "progress"}, {"port", m_port}, {"percent", std::max(m_progress, 0)}};
+}
+
+void JsonView::WritePendingPercent() {
+    if (m_percentPending) {
+        m_percentPending = false;
+        Emit(ProgressEvent());
+    }
 }
 
 void JsonView::ShowData(const DialogData& data) {
@@ -42,16 +66,12 @@ void JsonView::ShowData(const DialogData& data) {
         return;
     }
     m_status = data.m_strStatus;
-    Write(JsonObject()
-              .AddString("event", "status")
-              .AddString("port", m_port)
-              .AddString("text", m_status)
-              .Text());
+    Write({{"event", "status"}, {"port", m_port}, {"text", m_status}});
 }
 
 void JsonView::ShowMessageBox(const MessageBoxRequest& box) {
     std::lock_guard lock(m_lock);
-    Write(MessageEvent(m_port, box.caption, box.text, IconName(box)).Text());
+    Write(MessageEvent(m_port, box.caption, box.text, IconName(box)));
 }
 
 void JsonView::SetProgress(int position) {
@@ -59,28 +79,44 @@ void JsonView::SetProgress(int position) {
     if (position == m_progress) {
         return;
     }
+    WritePendingPercent();
     m_progress = position;
-    Write(JsonObject()
-              .AddString("event", "progress")
-              .AddString("port", m_port)
-              .AddInt("percent", position)
-              .Text());
+    m_percentPending = true;
+}
+
+void JsonView::SetBlockProgress(std::uint32_t done, std::uint32_t total, std::uint64_t bytes) {
+    std::lock_guard lock(m_lock);
+    m_percentPending = false;
+    m_runBytes = bytes;
+    JsonEvent event = ProgressEvent();
+    event["block"] = done;
+    event["blocks"] = total;
+    event["bytes"] = bytes;
+    Emit(event);
 }
 
 void JsonView::Failure(const std::string& text) {
     std::lock_guard lock(m_lock);
-    Write(CommandLineFailureEvent(m_port, text).Text());
+    Write(CommandLineFailureEvent(m_port, text));
 }
 
 void JsonView::BeginRun(const std::string& port) {
     std::lock_guard lock(m_lock);
+    WritePendingPercent();
     m_port = port;
     m_progress = -1;
+    m_earlierBytes += m_runBytes;
+    m_runBytes = 0;
+}
+
+void JsonView::EndRun() {
+    std::lock_guard lock(m_lock);
+    WritePendingPercent();
 }
 
 void JsonView::Finish(FlashResult result, int exitStatus, double seconds) {
     std::lock_guard lock(m_lock);
-    Write(ResultEvent(m_port, result, exitStatus, seconds).Text());
+    Write(ResultEvent(m_port, result, exitStatus, seconds, m_earlierBytes + m_runBytes));
 }
 
 }  // namespace tarvik::cli

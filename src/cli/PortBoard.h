@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/PortEvents.h"
+#include "cli/TransferRate.h"
 
 namespace tarvik::cli {
 
@@ -22,7 +23,7 @@ enum class BoardMode {
 class PortBoard {
 public:
     PortBoard(const std::vector<std::string>& ports, BoardMode mode, std::FILE* out, std::FILE* err,
-              int columns = 80);
+              int columns = 80, TimeSource now = RealTime());
 
     void Started(std::size_t port, long pid);
     // A line of the child's standard output, without its newline.
@@ -39,8 +40,11 @@ public:
 
     const std::vector<PortState>& States() const { return m_ports; }
 
-    // A port's line in terminal mode, at most `columns` - 1 characters wide.
-    static std::string TerminalLine(const PortState& port, std::size_t portColumn, int columns);
+    // A port's line in terminal mode, at most `columns` - 1 characters wide; `rate` is its
+    // rate and time left while it downloads ("11.1 KiB/s  0:06 left"):
+    //   COM1    [##########..........]  50%  11.1 KiB/s  0:06 left  Progressing...
+    static std::string TerminalLine(const PortState& port, std::size_t portColumn, int columns,
+                                    const std::string& rate = {});
 
 private:
     void Say(std::FILE* stream, const std::string& text);
@@ -51,10 +55,13 @@ private:
 
     std::vector<PortState> m_ports;
     std::vector<int> m_shownStep;  // Lines mode: the last 10 % step shown per port
+    // Timed by the arrival of the children's block events: a child's own lines carry no time.
+    std::vector<TransferRate> m_rates;
     const BoardMode m_mode;
     std::FILE* m_out;
     std::FILE* m_err;
     const int m_columns;
+    const TimeSource m_now;
     std::size_t m_portColumn = 0;
     int m_drawnLines = 0;  // Terminal mode: port lines on the screen below the cursor's row
     bool m_dirty = true;

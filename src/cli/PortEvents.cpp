@@ -5,11 +5,13 @@
 #include <sys/wait.h>
 
 #include <cmath>
-
-#include "cli/JsonValue.h"
+#include <cstdint>
+#include <nlohmann/json.hpp>
 
 namespace tarvik::cli {
 namespace {
+
+using Json = nlohmann::json;
 
 constexpr int kExitInterrupted = 130;
 
@@ -23,45 +25,68 @@ std::optional<FlashResult> ResultFromName(const std::string& name) {
     return std::nullopt;
 }
 
-// A whole number within `limit`, or nothing.
-std::optional<int> WholeNumber(const JsonValue& object, std::string_view key, int limit) {
-    const auto number = object.Number(key);
-    if (!number || *number != std::floor(*number) || std::fabs(*number) > limit) {
+// The member `key` when it is a string, or nothing.
+const std::string* Text(const Json& object, const char* key) {
+    const auto member = object.find(key);
+    return member != object.end() ? member->get_ptr<const std::string*>() : nullptr;
+}
+
+// The member `key` when it is a whole number from 0 to `limit`, or nothing.
+std::optional<std::uint64_t> Count(const Json& object, const char* key, std::uint64_t limit) {
+    const auto member = object.find(key);
+    if (member == object.end() || !member->is_number_unsigned() ||
+        member->get<std::uint64_t>() > limit) {
         return std::nullopt;
     }
-    return static_cast<int>(*number);
+    return member->get<std::uint64_t>();
+}
+
+// The block members of a progress event: all three, or none for a change of the percent
+// alone. False when they are there but wrong.
+bool ReadBlocks(const Json& object, PortEvent& event) {
+    if (!object.contains("block") && !object.contains("blocks") && !object.contains("bytes")) {
+        return true;
+    }
+    const auto blocks = Count(object, "blocks", UINT32_MAX);
+    const auto block = Count(object, "block", blocks.value_or(0));
+    const auto bytes = Count(object, "bytes", UINT64_MAX);
+    if (!blocks || *blocks == 0 || !block || !bytes) {
+        return false;
+    }
+    event.block = static_cast<std::uint32_t>(*block);
+    event.blocks = static_cast<std::uint32_t>(*blocks);
+    event.bytes = *bytes;
+    return true;
 }
 
 }  // namespace
 
 std::optional<PortEvent> ParsePortEvent(std::string_view line) {
-    const auto object = ParseJson(line);
-    if (!object || object->kind != JsonValue::Kind::Object) {
-        return std::nullopt;
-    }
-    const auto name = object->String("event");
+    // No exceptions: a line that is not JSON (cut short, say) comes back discarded.
+    const Json object = Json::parse(line, nullptr, false);
+    const std::string* name = object.is_object() ? Text(object, "event") : nullptr;
     if (!name) {
         return std::nullopt;
     }
     PortEvent event;
     if (*name == "status") {
-        const auto text = object->String("text");
+        const std::string* text = Text(object, "text");
         if (!text) {
             return std::nullopt;
         }
         event.kind = PortEvent::Kind::Status;
         event.text = *text;
     } else if (*name == "progress") {
-        const auto percent = WholeNumber(*object, "percent", 100);
-        if (!percent || *percent < 0) {
+        const auto percent = Count(object, "percent", 100);
+        if (!percent || !ReadBlocks(object, event)) {
             return std::nullopt;
         }
         event.kind = PortEvent::Kind::Progress;
-        event.percent = *percent;
+        event.percent = static_cast<int>(*percent);
     } else if (*name == "message") {
-        const auto caption = object->String("caption");
-        const auto text = object->String("text");
-        const auto icon = object->String("icon");
+        const std::string* caption = Text(object, "caption");
+        const std::string* text = Text(object, "text");
+        const std::string* icon = Text(object, "icon");
         if (!caption || !text || !icon) {
             return std::nullopt;
         }
@@ -70,16 +95,19 @@ std::optional<PortEvent> ParsePortEvent(std::string_view line) {
         event.text = *text;
         event.failure = *icon != "none";
     } else if (*name == "result") {
-        const auto result = object->String("result");
-        const auto exitStatus = WholeNumber(*object, "exit", 255);
-        const auto seconds = object->Number("seconds");
-        if (!result || !ResultFromName(*result) || !exitStatus || !seconds) {
+        const std::string* result = Text(object, "result");
+        const auto exitStatus = Count(object, "exit", 255);
+        const auto seconds = object.find("seconds");
+        const auto bytes = Count(object, "bytes", UINT64_MAX);
+        if (!result || !ResultFromName(*result) || !exitStatus || seconds == object.end() ||
+            !seconds->is_number() || !std::isfinite(seconds->get<double>()) || !bytes) {
             return std::nullopt;
         }
         event.kind = PortEvent::Kind::Result;
         event.result = *ResultFromName(*result);
-        event.exitStatus = *exitStatus;
-        event.seconds = *seconds;
+        event.exitStatus = static_cast<int>(*exitStatus);
+        event.seconds = seconds->get<double>();
+        event.bytes = *bytes;
     } else {
         return std::nullopt;
     }
@@ -107,6 +135,11 @@ void ApplyEvent(PortState& state, const PortEvent& event) {
             break;
         case PortEvent::Kind::Progress:
             state.percent = event.percent;
+            if (event.blocks > 0) {
+                state.block = event.block;
+                state.blocks = event.blocks;
+                state.bytes = event.bytes;
+            }
             break;
         case PortEvent::Kind::Message:
             state.messages.push_back({event.caption, event.text, event.failure});
@@ -114,6 +147,7 @@ void ApplyEvent(PortState& state, const PortEvent& event) {
         case PortEvent::Kind::Result:
             state.reported = event.result;
             state.reportedSeconds = event.seconds;
+            state.bytes = event.bytes;
             break;
     }
 }

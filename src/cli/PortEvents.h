@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,11 @@ struct PortEvent {
     std::string caption;
     bool failure = false;
     int percent = 0;
+    // A progress event of an acknowledged block (blocks is 0 for the percent alone), and the
+    // image bytes acknowledged so far; a result event's bytes are those of the whole run.
+    std::uint32_t block = 0;
+    std::uint32_t blocks = 0;
+    std::uint64_t bytes = 0;
     FlashResult result = FlashResult::Failed;
     int exitStatus = 0;
     double seconds = 0;
@@ -46,6 +52,9 @@ struct PortState {
     long pid = 0;
     std::string status;
     int percent = -1;
+    std::uint32_t block = 0;  // of `blocks` acknowledged, carrying `bytes`
+    std::uint32_t blocks = 0;
+    std::uint64_t bytes = 0;
     std::vector<PortMessage> messages;
     std::optional<FlashResult> reported;  // from its result event
     double reportedSeconds = 0;

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
-#include "cli/JsonValue.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
@@ -29,17 +29,19 @@ protected:
     }
     std::string Path(const std::string& name) const { return (m_dir.Path() / name).string(); }
 
+    using Json = nlohmann::json;
+
     // Every line of `text` as a JSON object; fails the test on any line that is not one.
-    static std::vector<cli::JsonValue> JsonLines(const std::string& text) {
-        std::vector<cli::JsonValue> objects;
+    static std::vector<Json> JsonLines(const std::string& text) {
+        std::vector<Json> objects;
         EXPECT_TRUE(text.empty() || text.back() == '\n') << "a line cut short:\n" << text;
         for (std::size_t start = 0; start < text.size();) {
             const std::size_t end = text.find('\n', start);
             const std::string line = text.substr(start, end - start);
-            const auto value = cli::ParseJson(line);
-            EXPECT_TRUE(value && value->kind == cli::JsonValue::Kind::Object) << line;
-            if (value) {
-                objects.push_back(*value);
+            Json value = Json::parse(line, nullptr, false);
+            EXPECT_TRUE(value.is_object()) << line;
+            if (value.is_object()) {
+                objects.push_back(std::move(value));
             }
             start = end == std::string::npos ? text.size() : end + 1;
         }
@@ -47,12 +49,12 @@ protected:
     }
 
     // The events of one kind, for one port ("" for any).
-    static std::vector<cli::JsonValue> Events(const std::vector<cli::JsonValue>& events,
-                                              const std::string& kind,
-                                              const std::string& port = "") {
-        std::vector<cli::JsonValue> chosen;
+    static std::vector<Json> Events(const std::vector<Json>& events, const std::string& kind,
+                                    const std::string& port = "") {
+        std::vector<Json> chosen;
         for (const auto& event : events) {
-            if (event.String("event") == kind && (port.empty() || event.String("port") == port)) {
+            if (event.value("event", "") == kind &&
+                (port.empty() || event.value("port", "") == port)) {
                 chosen.push_back(event);
             }
         }

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -20,37 +21,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct TableRow {
-    std::string port;
-    std::string result;
-    std::string message;
-};
-
-// The summary table's rows, from its header to its closing count.
-std::vector<TableRow> SummaryRows(const std::string& out) {
-    std::vector<TableRow> rows;
-    const std::size_t header = out.find("PORT          RESULT       TIME\n");
-    if (header == std::string::npos) {
-        return rows;
+// Whether `out` holds the summary table with these rows in this order, each {port, result}
+// or {port, result, message}, their times as they came, and then "<count> devices flashed.".
+bool HasTable(const std::string& out, const std::vector<std::vector<std::string>>& rows,
+              const std::string& count) {
+    std::string pattern = "\nPORT +RESULT +TIME\n";
+    for (const auto& row : rows) {
+        pattern += row[0] + " +" + row[1] + " +[0-9]+\\.[0-9] s" +
+                   (row.size() > 2 ? "  " + row[2] : "") + "\n";
     }
-    std::istringstream lines(out.substr(header));
-    std::string line;
-    std::getline(lines, line);
-    while (std::getline(lines, line) && line.find(" devices flashed.") == std::string::npos) {
-        std::istringstream words(line);
-        TableRow row;
-        std::string seconds;
-        std::string unit;
-        words >> row.port >> row.result >> seconds >> unit;
-        const std::size_t message = line.find(" s  ");
-        if (message != std::string::npos) {
-            row.message = line.substr(message + 4);
-        }
-        EXPECT_EQ(unit, "s") << line;
-        EXPECT_NO_THROW(std::stod(seconds)) << line;
-        rows.push_back(row);
-    }
-    return rows;
+    return std::regex_search(out, std::regex(pattern + count + " devices flashed\\.\n"));
 }
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::seconds limit = 60s) {
@@ -108,16 +88,13 @@ TEST_F(ParallelFlashTest, FourDevicesAtOnceOneRefusingABlock) {
     const std::string out = run.Out();
     const std::string err = run.Err();
 
-    const auto rows = SummaryRows(out);
-    ASSERT_EQ(rows.size(), 4u) << out;
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"COM1", "succeeded"}, {"COM2", "succeeded"}, {pty, "failed"}, {"usb", "succeeded"}};
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        EXPECT_EQ(rows[i].port, expected[i].first);
-        EXPECT_EQ(rows[i].result, expected[i].second) << rows[i].port;
-        EXPECT_EQ(rows[i].message, i == 2 ? "tarvik-flash: N,A,K" : "") << rows[i].port;
-    }
-    EXPECT_NE(out.find("\n3 of 4 devices flashed.\n"), std::string::npos) << out;
+    EXPECT_TRUE(HasTable(out,
+                         {{"COM1", "succeeded"},
+                          {"COM2", "succeeded"},
+                          {pty, "failed", "tarvik-flash: N,A,K"},
+                          {"usb", "succeeded"}},
+                         "3 of 4"))
+        << out;
 
     // One line a status change, prefixed with the port, for every port.
     for (const std::string port : {"COM1", "COM2", "usb"}) {
@@ -154,12 +131,11 @@ TEST_F(ParallelFlashTest, FourDevicesAtOnceAllFlashedEachWithATraceOfItsOwn) {
     args.insert(args.begin(), {"--trace", Path("wire.log")});
     auto run = Start(args);
     ASSERT_EQ(run.Wait(), 0) << run.Out() << run.Err();
-    const auto rows = SummaryRows(run.Out());
-    ASSERT_EQ(rows.size(), 4u) << run.Out();
-    for (const auto& row : rows) {
-        EXPECT_EQ(row.result, "succeeded") << row.port;
-    }
-    EXPECT_NE(run.Out().find("\n4 of 4 devices flashed.\n"), std::string::npos);
+    EXPECT_TRUE(HasTable(
+        run.Out(),
+        {{"COM1", "succeeded"}, {"COM2", "succeeded"}, {pty, "succeeded"}, {"usb", "succeeded"}},
+        "4 of 4"))
+        << run.Out();
     auto padded = image;
     padded.resize(3 * 2048, 0);
     EXPECT_EQ(loader.Flashed(), padded);
@@ -192,36 +168,40 @@ TEST_F(ParallelFlashTest, JsonFormCarriesEveryPortsEventsThenTheSummary) {
     const auto starts = Events(events, "start");
     ASSERT_EQ(starts.size(), 4u);
     for (std::size_t i = 0; i < ports.size(); ++i) {
-        EXPECT_EQ(starts[i].String("port"), ports[i]);
-        EXPECT_GT(*starts[i].Number("pid"), 0);
+        EXPECT_EQ(starts[i].at("port"), ports[i]);
+        EXPECT_GT(starts[i].at("pid").get<long>(), 0);
         const auto results = Events(events, "result", ports[i]);
         ASSERT_EQ(results.size(), 1u) << ports[i];
-        EXPECT_EQ(results[0].String("result"), i == 2 ? "failed" : "succeeded");
-        EXPECT_EQ(results[0].Number("exit"), i == 2 ? 1 : 0);
+        EXPECT_EQ(results[0].at("result"), i == 2 ? "failed" : "succeeded");
+        EXPECT_EQ(results[0].at("exit"), i == 2 ? 1 : 0);
         int last = -1;
+        int blocks = 0;
         for (const auto& progress : Events(events, "progress", ports[i])) {
-            EXPECT_GT(*progress.Number("percent"), last) << ports[i];
-            last = static_cast<int>(*progress.Number("percent"));
+            EXPECT_GE(progress.at("percent").get<int>(), last) << ports[i];
+            last = progress.at("percent");
+            blocks = progress.value("block", blocks);
         }
         EXPECT_EQ(last, i == 2 ? 33 : 100) << ports[i];
+        EXPECT_EQ(blocks, i == 2 ? 1 : 3) << ports[i];
+        EXPECT_EQ(results[0].at("bytes"), blocks * 2048) << ports[i];
     }
     const auto refusals = Events(events, "message", pty);
     ASSERT_EQ(refusals.size(), 2u);
-    EXPECT_EQ(refusals[0].String("text"), "N,A,K");
-    EXPECT_EQ(refusals[1].String("caption"), "data");
+    EXPECT_EQ(refusals[0].at("text"), "N,A,K");
+    EXPECT_EQ(refusals[1].at("caption"), "data");
 
     const auto& summary = events.back();
-    ASSERT_EQ(summary.String("event"), "summary");
-    EXPECT_EQ(summary.Number("flashed"), 3);
-    EXPECT_EQ(summary.Number("total"), 4);
-    EXPECT_EQ(summary.Number("exit"), 1);
-    const auto& entries = summary.Find("ports")->items;
+    ASSERT_EQ(summary.at("event"), "summary");
+    EXPECT_EQ(summary.at("flashed"), 3);
+    EXPECT_EQ(summary.at("total"), 4);
+    EXPECT_EQ(summary.at("exit"), 1);
+    const auto& entries = summary.at("ports");
     ASSERT_EQ(entries.size(), 4u);
     for (std::size_t i = 0; i < ports.size(); ++i) {
-        EXPECT_EQ(entries[i].String("port"), ports[i]);
-        EXPECT_EQ(entries[i].String("result"), i == 2 ? "failed" : "succeeded");
+        EXPECT_EQ(entries[i].at("port"), ports[i]);
+        EXPECT_EQ(entries[i].at("result"), i == 2 ? "failed" : "succeeded");
     }
-    EXPECT_EQ(entries[2].String("message"), "tarvik-flash: N,A,K");
+    EXPECT_EQ(entries[2].at("message"), "tarvik-flash: N,A,K");
 }
 
 TEST_F(ParallelFlashTest, CtrlCReachesEveryChildAndLeavesNoneRunning) {
@@ -254,7 +234,7 @@ TEST_F(ParallelFlashTest, CtrlCReachesEveryChildAndLeavesNoneRunning) {
         << run.Err();
     std::vector<long> pids;
     for (const auto& start : Events(JsonLines(run.Out()), "start")) {
-        pids.push_back(static_cast<long>(*start.Number("pid")));
+        pids.push_back(start.at("pid").get<long>());
         EXPECT_EQ(ParentOf(pids.back()), run.Pid());  // the pids are the parent's children
     }
     ASSERT_EQ(pids.size(), 3u);
@@ -268,12 +248,12 @@ TEST_F(ParallelFlashTest, CtrlCReachesEveryChildAndLeavesNoneRunning) {
     for (const auto& port : ports) {
         const auto results = Events(events, "result", port);
         ASSERT_EQ(results.size(), 1u) << port;
-        EXPECT_EQ(results[0].String("result"), "interrupted");
-        EXPECT_EQ(results[0].Number("exit"), 130);
+        EXPECT_EQ(results[0].at("result"), "interrupted");
+        EXPECT_EQ(results[0].at("exit"), 130);
     }
-    EXPECT_EQ(events.back().String("event"), "summary");
-    EXPECT_EQ(events.back().Number("exit"), 130);
-    EXPECT_EQ(events.back().Number("flashed"), 0);
+    EXPECT_EQ(events.back().at("event"), "summary");
+    EXPECT_EQ(events.back().at("exit"), 130);
+    EXPECT_EQ(events.back().at("flashed"), 0);
     for (const auto& loader : loaders) {
         EXPECT_FALSE(loader->Rebooted());
         EXPECT_LT(loader->Pages().size(), 20u);  // ended early, not run to the end
@@ -295,18 +275,18 @@ TEST_F(ParallelFlashTest, AChildKilledPartWayFailsWithItsSignalNamed) {
     })) << run.Out();
     const auto starts = Events(JsonLines(run.Out()), "start", victim);
     ASSERT_EQ(starts.size(), 1u);
-    ::kill(static_cast<pid_t>(*starts[0].Number("pid")), SIGKILL);
+    ::kill(starts[0].at("pid").get<pid_t>(), SIGKILL);
 
     ASSERT_EQ(run.Wait(), 1) << run.Out() << run.Err();
     const auto events = JsonLines(run.Out());
     const auto results = Events(events, "result", victim);
     ASSERT_EQ(results.size(), 1u);  // written by the parent for the child
-    EXPECT_EQ(results[0].String("result"), "failed");
-    EXPECT_EQ(results[0].String("signal"), "SIGKILL");
-    const auto& entries = events.back().Find("ports")->items;
+    EXPECT_EQ(results[0].at("result"), "failed");
+    EXPECT_EQ(results[0].at("signal"), "SIGKILL");
+    const auto& entries = events.back().at("ports");
     ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].String("result"), "succeeded");
-    EXPECT_EQ(entries[1].String("message"), "killed by SIGKILL");
+    EXPECT_EQ(entries[0].at("result"), "succeeded");
+    EXPECT_EQ(entries[1].at("message"), "killed by SIGKILL");
     EXPECT_TRUE(first.Rebooted());
     EXPECT_FALSE(second.Rebooted());
 }

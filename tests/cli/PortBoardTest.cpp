@@ -4,8 +4,9 @@
 
 #include <signal.h>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/FlashSummary.h"
-#include "cli/JsonValue.h"
 #include "cli/LineBuffer.h"
 #include "cli/PortBoard.h"
 #include "cli/StreamCapture.h"
@@ -18,9 +19,15 @@ using test::StreamCapture;
 std::string Status(const std::string& port, const std::string& text) {
     return R"({"event":"status","port":")" + port + R"(","text":")" + text + R"("})";
 }
-std::string Progress(const std::string& port, int percent) {
-    return R"({"event":"progress","port":")" + port + R"(","percent":)" + std::to_string(percent) +
-           "}";
+// A change of the percent alone, or with `block` of `blocks` acknowledged.
+std::string Progress(const std::string& port, int percent, int block = 0, int blocks = 0) {
+    std::string line =
+        R"({"event":"progress","port":")" + port + R"(","percent":)" + std::to_string(percent);
+    if (blocks > 0) {
+        line += R"(,"block":)" + std::to_string(block) + R"(,"blocks":)" + std::to_string(blocks) +
+                R"(,"bytes":)" + std::to_string(block * 2048);
+    }
+    return line + "}";
 }
 std::string Message(const std::string& port, const std::string& caption, const std::string& text,
                     bool failure) {
@@ -28,9 +35,10 @@ std::string Message(const std::string& port, const std::string& caption, const s
            R"(","text":")" + text + R"(","icon":")" + (failure ? "hand" : "none") + "\"}";
 }
 std::string Result(const std::string& port, const std::string& result, int exit,
-                   const std::string& seconds) {
+                   const std::string& seconds, int bytes = 0) {
     return R"({"event":"result","port":")" + port + R"(","result":")" + result + R"(","exit":)" +
-           std::to_string(exit) + R"(,"seconds":)" + seconds + "}";
+           std::to_string(exit) + R"(,"seconds":)" + seconds + R"(,"bytes":)" +
+           std::to_string(bytes) + "}";
 }
 
 // Three ports as their children report them: one flashed, one refused by its device, one
@@ -44,54 +52,25 @@ void FeedThreePorts(PortBoard& board) {
     board.TakeLine(1, Status("/dev/pts/7", "Search Device..."));
     board.TakeLine(2, Status("usb", "Progressing..."));
     board.TakeLine(0, Status("COM1", "Progressing..."));
-    for (const int percent : {5, 12, 33, 38, 66, 100}) {
-        board.TakeLine(0, Progress("COM1", percent));
+    for (const int percent : {5, 12, 33, 38, 66}) {
+        board.TakeLine(0, Progress("COM1", percent, percent / 10 + 1, 8));
     }
-    board.TakeLine(2, Progress("usb", 20));
+    board.TakeLine(0, Progress("COM1", 100));
+    board.TakeLine(2, Progress("usb", 20, 1, 5));
     board.TakeLine(2, R"({"event":"status","port":"usb","te)");  // cut short by the kill
     board.TakeLine(1, Message("/dev/pts/7", "tarvik-flash", "N,A,K", false));
     board.TakeLine(1, Message("/dev/pts/7", "data", "NO Ack 2!", false));
-    board.TakeLine(1, Result("/dev/pts/7", "failed", 1, "3.14"));
+    board.TakeLine(1, Result("/dev/pts/7", "failed", 1, "3.14", 2048));
     board.TakeErr(1, "a line on stderr\nand another\n");
     board.Ended(1, ChildEnd{1, 0}, 3.3);
     board.TakeLine(0, Status("COM1", "Download Finished!"));
     board.TakeLine(0, Message("COM1", "Update", "Download Finished!", false));
-    board.TakeLine(0, Result("COM1", "succeeded", 0, "12.34"));
+    board.TakeLine(0, Result("COM1", "succeeded", 0, "12.34", 16384));
     board.Ended(0, ChildEnd{0, 0}, 12.5);
     board.Ended(2, ChildEnd{128 + SIGKILL, SIGKILL}, 0.52);
 }
 
 const std::vector<std::string> kThreePorts = {"COM1", "/dev/pts/7", "usb"};
-
-TEST(PortBoardTest, ChildLinesBecomeEventsAndAnythingElseIsDropped) {
-    const auto message = ParsePortEvent(Message("COM2", "Fail", "Timeout fail!", true));
-    ASSERT_TRUE(message);
-    EXPECT_EQ(message->kind, PortEvent::Kind::Message);
-    EXPECT_EQ(message->caption, "Fail");
-    EXPECT_EQ(message->text, "Timeout fail!");
-    EXPECT_TRUE(message->failure);
-    const auto result = ParsePortEvent(Result("COM2", "interrupted", 130, "0.25"));
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->result, FlashResult::Interrupted);
-    EXPECT_EQ(result->exitStatus, 130);
-    EXPECT_DOUBLE_EQ(result->seconds, 0.25);
-    EXPECT_EQ(ParsePortEvent(Progress("COM2", 42))->percent, 42);
-    for (const std::string& bad : {
-             std::string(R"({"event":"status","port":"COM1","te)"),
-             std::string(R"({"event":"bogus","port":"COM1"})"),
-             std::string(R"({"event":"status","port":"COM1"})"),
-             Progress("COM1", 101),
-             std::string(R"({"event":"progress","port":"COM1","percent":4.5})"),
-             std::string(R"({"event":"message","port":"C","caption":"a","text":"b","icon":1})"),
-             std::string(R"({"event":"result","port":"C","result":"fine","exit":0,"seconds":1})"),
-             std::string(
-                 R"({"event":"result","port":"C","result":"failed","exit":0.5,"seconds":1})"),
-             std::string(R"(["event","status"])"),
-             std::string("Simulated USB loader: no device is touched."),
-         }) {
-        EXPECT_FALSE(ParsePortEvent(bad)) << bad;
-    }
-}
 
 TEST(PortBoardTest, LinesModeShowsStatusChangesTenPercentStepsMessagesAndTheTable) {
     StreamCapture out;
@@ -168,44 +147,44 @@ TEST(PortBoardTest, JsonModePassesTheChildrensObjectsThroughAndEndsWithTheSummar
     FeedThreePorts(board);
     EXPECT_EQ(board.Finish(false), 1);
     EXPECT_EQ(err.Text(), "");
-    std::vector<JsonValue> events;
+    std::vector<nlohmann::json> events;
     std::string text = out.Text();
     LineBuffer lines;
     for (const std::string& line : lines.Take(text)) {
-        const auto value = ParseJson(line);
-        ASSERT_TRUE(value && value->kind == JsonValue::Kind::Object) << line;
-        events.push_back(*value);
+        events.push_back(nlohmann::json::parse(line, nullptr, false));
+        ASSERT_TRUE(events.back().is_object()) << line;
     }
     EXPECT_FALSE(lines.HasPartial());
     ASSERT_EQ(events.size(), 3u + 18u + 1u + 1u)
         << text;  // starts, passed, made-up result, summary
     EXPECT_EQ(text.substr(0, text.find('\n')), R"({"event":"start","port":"COM1","pid":101})");
     // The children's lines go out byte for byte, the cut one not at all.
-    EXPECT_NE(text.find("\n" + Progress("COM1", 38) + "\n"), std::string::npos);
+    EXPECT_NE(text.find("\n" + Progress("COM1", 38, 4, 8) + "\n"), std::string::npos);
     EXPECT_EQ(text.find(R"("te)"
                         "\n"),
               std::string::npos);
-    // The killed child never wrote its result: the parent writes one for it.
+    // The killed child never wrote its result: the parent writes one for it, with the bytes
+    // its last block event gave.
     EXPECT_NE(
         text.find(
-            R"({"event":"result","port":"usb","result":"failed","exit":137,"seconds":0.52,"signal":"SIGKILL"})"),
+            R"({"event":"result","port":"usb","result":"failed","exit":137,"seconds":0.52,"bytes":2048,"signal":"SIGKILL"})"),
         std::string::npos);
-    const JsonValue& summary = events.back();
-    EXPECT_EQ(summary.String("event"), "summary");
-    EXPECT_EQ(summary.Number("flashed"), 1);
-    EXPECT_EQ(summary.Number("total"), 3);
-    EXPECT_EQ(summary.Number("exit"), 1);
-    const auto& ports = summary.Find("ports")->items;
+    const nlohmann::json summary = events.back();
+    EXPECT_EQ(summary.at("event"), "summary");
+    EXPECT_EQ(summary.at("flashed"), 1);
+    EXPECT_EQ(summary.at("total"), 3);
+    EXPECT_EQ(summary.at("exit"), 1);
+    const auto& ports = summary.at("ports");
     ASSERT_EQ(ports.size(), 3u);
-    EXPECT_EQ(ports[0].String("port"), "COM1");
-    EXPECT_EQ(ports[0].String("result"), "succeeded");
-    EXPECT_EQ(ports[0].Number("seconds"), 12.34);
-    EXPECT_FALSE(ports[0].Find("message"));
-    EXPECT_EQ(ports[1].String("result"), "failed");
-    EXPECT_EQ(ports[1].String("message"), "tarvik-flash: N,A,K");
-    EXPECT_EQ(ports[1].String("stderr"), "a line on stderr\nand another\n");
-    EXPECT_EQ(ports[2].String("signal"), "SIGKILL");
-    EXPECT_EQ(ports[2].Number("exit"), 137);
+    EXPECT_EQ(ports[0].at("port"), "COM1");
+    EXPECT_EQ(ports[0].at("result"), "succeeded");
+    EXPECT_EQ(ports[0].at("seconds"), 12.34);
+    EXPECT_FALSE(ports[0].contains("message"));
+    EXPECT_EQ(ports[1].at("result"), "failed");
+    EXPECT_EQ(ports[1].at("message"), "tarvik-flash: N,A,K");
+    EXPECT_EQ(ports[1].at("stderr"), "a line on stderr\nand another\n");
+    EXPECT_EQ(ports[2].at("signal"), "SIGKILL");
+    EXPECT_EQ(ports[2].at("exit"), 137);
 }
 
 TEST(PortBoardTest, QuietShowsNothingForSuccessAndTheFailedPortsBoxesAndTableOtherwise) {
@@ -238,13 +217,13 @@ TEST(PortBoardTest, QuietShowsNothingForSuccessAndTheFailedPortsBoxesAndTableOth
     EXPECT_NE(out.Text().find("1 of 3 devices flashed.\n"), std::string::npos);
 }
 
-TEST(PortBoardTest, TerminalModeRedrawsOneLinePerPortInPlace) {
+TEST(PortBoardTest, TerminalModeRedrawsOneLinePerPortInPlaceWithItsRateAndTimeLeft) {
     PortState port;
     port.port = "COM1";
     port.percent = 50;
     port.status = "Progressing...";
-    EXPECT_EQ(PortBoard::TerminalLine(port, 8, 80),
-              "COM1    [##########..........]  50%  Progressing...");
+    EXPECT_EQ(PortBoard::TerminalLine(port, 8, 80, "11.1 KiB/s  0:06 left"),
+              "COM1    [##########..........]  50%  11.1 KiB/s  0:06 left  Progressing...");
     // Cut to the terminal's width, never inside a character, control characters blanked.
     port.status = "\xC3\xBC\xC3\xBC\xC3\xBC\nxyz";
     EXPECT_EQ(PortBoard::TerminalLine(port, 8, 41),
@@ -253,24 +232,31 @@ TEST(PortBoardTest, TerminalModeRedrawsOneLinePerPortInPlace) {
               "COM1    [##########..........]  50%  \xC3\xBC\xC3\xBC\xC3\xBC xyz");
     ApplyEvent(port, *ParsePortEvent(Message("COM1", "Fail", "Timeout fail!", false)));
     ApplyEnd(port, {1, 0}, 6);
-    EXPECT_EQ(PortBoard::TerminalLine(port, 8, 80),
+    EXPECT_EQ(PortBoard::TerminalLine(port, 8, 80, "1.0 KiB/s  0:01 left"),
               "COM1    [##########..........]  50%  failed: Fail: Timeout fail!");
 
     StreamCapture out;
     StreamCapture err;
-    PortBoard board({"COM1", "usb"}, BoardMode::Terminal, out.File(), err.File(), 80);
+    TimePoint now{};
+    PortBoard board({"COM1", "usb"}, BoardMode::Terminal, out.File(), err.File(), 80,
+                    [&] { return now; });
     board.Redraw();
-    board.Redraw();  // nothing changed: nothing drawn
-    board.TakeLine(1, Progress("usb", 10));
+    board.Redraw();                                  // nothing changed: nothing drawn
+    board.TakeLine(1, Progress("usb", 10, 1, 128));  // one block: no rate yet
     board.Redraw();
     board.TakeLine(0, Message("COM1", "Fail", "Timeout fail!", false));
+    now += std::chrono::seconds(2);
+    board.TakeLine(1, Progress("usb", 20, 3, 128));  // 4096 bytes in 2 s, 125 blocks to go
+    board.Redraw();
     const std::string bar = "[....................]   0%  ";
     const std::string line0 = "\r\033[KCOM1  " + bar + "\n";
     const std::string usb0 = "\r\033[Kusb   " + bar + "\n";
     const std::string usb10 = "\r\033[Kusb   [##..................]  10%  \n";
-    // Drawn, redrawn two lines up, then taken off for the message and drawn again below it.
-    EXPECT_EQ(out.Text(),
-              line0 + usb0 + "\033[2A" + line0 + usb10 + "\033[2A\r\033[J" + line0 + usb10);
+    const std::string usb20 = "\r\033[Kusb   [####................]  20%  2.0 KiB/s  2:05 left  \n";
+    // Drawn, redrawn two lines up, taken off for the message and drawn again below it, then
+    // redrawn with the rate.
+    EXPECT_EQ(out.Text(), line0 + usb0 + "\033[2A" + line0 + usb10 + "\033[2A\r\033[J" + line0 +
+                              usb10 + "\033[2A" + line0 + usb20);
     EXPECT_EQ(err.Text(), "COM1: Fail: Timeout fail!\n");
 }
 
