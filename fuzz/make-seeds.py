@@ -121,7 +121,8 @@ def seeds():
             "file-in-xdg": b"\x00\x01\x00"
             + b"COM1=/dev/ttyUSB0\n# a comment\ncom2 = /dev/ttyACM0  # the cradle\n"
             + b"COM3=relative/path\nCOM4\n",
-            "file-in-home": b"\x00\x04\x00" + b"COM5=/dev/a\nCOM5=/dev/b\n\tCOM9 =\t/dev/ttyUSB9\r\n",
+            "file-in-home": b"\x00\x04\x00"
+            + b"COM5=/dev/a\nCOM5=/dev/b\n\tCOM9 =\t/dev/ttyUSB9\r\n",
             "variable-wins": b"\x03\x05/dev/ttyUSB3\x00" + b"COM3=/dev/ttyS9\n",
             "relative-xdg": b"\x00\x02\x00" + b"COM1=/dev/never\n",
         },
@@ -137,7 +138,9 @@ def seeds():
         "fuzz_hid_reader": {
             "ack": hid_report(b"\x00" + ack),
             "full-ack": hid_report(b"\x00" + ack + pattern(60)),
-            "short-then-ack": hid_report(b"\x00", count=2) + b"\x05\x06" + hid_report(b"\x00" + ack),
+            "short-then-ack": hid_report(b"\x00", count=2)
+            + b"\x05\x06"
+            + hid_report(b"\x00" + ack),
             "no-ack-then-fail": hid_report(b"\x00NAK") + b"\x07\x05",
         },
         "fuzz_maintenance_reply": {
