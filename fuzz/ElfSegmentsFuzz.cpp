@@ -1,8 +1,8 @@
 // Any bytes as an ELF file: the layout must fail cleanly or give an image inside its bounds.
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
+#include "FuzzSupport.h"
 #include "image/ElfLayout.h"
 #include "image/ElfSegments.h"
 
@@ -17,11 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return n;
     };
     const auto result = tarvik::LayOutElfSegments(size, readAt, "input");
-    if (result.error.has_value() == !result.image.empty()) {
-        std::abort();  // exactly one of image and error
-    }
-    if (result.image.size() > tarvik::elf::kWorkBufferSize) {
-        std::abort();
-    }
+    tarvik::fuzz::Check(result.error.has_value() == result.image.empty(),
+                        "not exactly one of image and error");
+    tarvik::fuzz::Check(result.image.size() <= tarvik::elf::kWorkBufferSize,
+                        "an image larger than the work buffer");
     return 0;
 }
