@@ -40,8 +40,10 @@ public:
     }
 
     void Abort() override {
-        m_inner->Abort();
+        // Noted first: a worker woken by the abort closes the port too, and the line must
+        // say which came first.
         NoteClose("abort ");
+        m_inner->Abort();
     }
 
     bool IsOpen() const override { return m_inner->IsOpen(); }

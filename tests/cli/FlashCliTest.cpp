@@ -6,11 +6,18 @@
 #include <fstream>
 #include <sstream>
 
+#include <unistd.h>
+
+#include <thread>
+
+#include "app/UpdaterDlg.h"
 #include "cli/FlashOptions.h"
 #include "cli/FlashRunFixture.h"
+#include "cli/InterruptWatch.h"
 #include "ports/PortListing.h"
 #include "serial/PortNames.h"
 #include "sim/SerialLoaderSim.h"
+#include "support/RecordingView.h"
 
 namespace tarvik {
 namespace {
@@ -180,17 +187,71 @@ TEST_F(FlashCliTest, MaintenanceCommandsByNameWithTheirExitStatus) {
     EXPECT_EQ(usage.Wait(), 2);
 }
 
-TEST_F(FlashCliTest, CtrlCEndsADownloadAtItsNextStepWithStatus130) {
-    auto run = Start({"--demo", "--trace", Path("wire.log")});
-    ASSERT_TRUE(run.WaitForOut("progress 10%")) << run.Out() << run.Err();
-    run.Signal(SIGINT);
-    EXPECT_EQ(run.Wait(), 130) << run.Out() << run.Err();
-    EXPECT_EQ(run.Out().find("Download Finished!"), std::string::npos);
-    EXPECT_NE(run.Out().find(" Stop !!"), std::string::npos);
-    std::ifstream in(Path("wire.log"));
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text.find("tx 55 52 42 54 55"), std::string::npos);  // never rebooted
-    EXPECT_NE(text.rfind("close "), std::string::npos);
+TEST_F(FlashCliTest, CtrlCEndsADownloadWithStatus130EvenOnAHeldLine) {
+    for (const bool held : {false, true}) {
+        SCOPED_TRACE(held ? "line held under a block's write" : "demo");
+        sim::SerialLoaderOptions options;
+        options.faults[1] = {sim::FaultKind::StallLine, {}, {}};
+        sim::SerialLoaderSim loader(options);
+        m_dir.Write("fw.bin", test::PatternBytes(5000));
+        auto run = held ? Start({"--port", loader.DevicePath().string(), "--trace",
+                                 Path("held.log"), Path("fw.bin")})
+                        : Start({"--demo", "--trace", Path("demo.log")});
+        if (held) {
+            ASSERT_TRUE(loader.WaitForLog("UFLHU"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the write blocks
+        } else {
+            ASSERT_TRUE(run.WaitForOut("progress 10%")) << run.Out() << run.Err();
+        }
+        run.Signal(SIGINT);
+        EXPECT_EQ(run.Wait(std::chrono::seconds(20)), 130) << run.Out() << run.Err();
+        EXPECT_EQ(run.Out().find("Download Finished!"), std::string::npos);
+        EXPECT_NE(run.Out().find(" Stop !!"), std::string::npos);
+        EXPECT_EQ(run.Err(), "");  // no failure: the port was let go on purpose
+        std::ifstream in(Path(held ? "held.log" : "demo.log"));
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(text.find("tx 55 52 42 54 55"), std::string::npos);  // never rebooted
+        EXPECT_NE(text.find("abort "), std::string::npos);             // dropped, not drained
+        if (held) {
+            EXPECT_EQ(loader.Log().back(), "UFLHU");
+        }
+    }
+}
+
+TEST_F(FlashCliTest, AnImageThatCannotBeSentTouchesNoDevice) {
+    std::filesystem::create_directory(m_dir.Path() / "dir.bin");
+    m_dir.Write("empty.bin", {});
+    for (const char* port : {"COM1", "usb"}) {
+        for (const char* name : {"dir.bin", "empty.bin"}) {
+            SCOPED_TRACE(std::string(port) + " " + name);
+            std::filesystem::remove(Path("wire.log"));
+            auto run =
+                Start({"--simulate", "--port", port, "--trace", Path("wire.log"), Path(name)});
+            EXPECT_EQ(run.Wait(), 1);
+            EXPECT_NE(run.Err().find("Error: "), std::string::npos) << run.Err();
+            EXPECT_NE(run.Err().find(name), std::string::npos) << run.Err();
+            std::ifstream in(Path("wire.log"));
+            std::string text((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+            EXPECT_EQ(text, "") << "a device was opened";
+        }
+    }
+}
+
+TEST(InterruptWatchTest, ASecondCtrlCEndsTheProcessAtOnceWith130) {
+    EXPECT_EXIT(
+        {
+            cli::BlockInterrupt();
+            test::RecordingView view;
+            CUpdaterDlg dlg(view, RealClock(), "t");
+            cli::InterruptWatch watch(dlg);
+            ::kill(::getpid(), SIGINT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            ::kill(::getpid(), SIGINT);
+            std::this_thread::sleep_for(std::chrono::seconds(30));
+            std::exit(watch.Interrupted() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(130), "");
 }
 
 TEST_F(FlashCliTest, JsonPrintsOnlyValidEventLinesInOrderAndTheResultLast) {
