@@ -53,7 +53,8 @@ Maintenance commands, sent at 9600 baud on a COM port instead of a download:
   text XXXX, command XXXX (four characters), cradle-id ID (twelve characters),
   raw TEXT (at most 254 characters).
 
-Ctrl+C stops the search, or ends a download at its next step.
+Ctrl+C stops the search, or ends a download at once with nothing more sent;
+a second Ctrl+C ends the program at once.
 Exit status: 0 when the download finished on every port (or the command went out
 and its reply, where one is expected, was accepted), 1 when any failed, 2 for a
 usage error, 130 when stopped with Ctrl+C.
