@@ -99,10 +99,12 @@ TEST_F(UpdaterDlgTest, DataExchangeRunsBothWaysAndLimitsTheCommandToFourCharacte
 TEST_F(UpdaterDlgTest, ConversionFailuresReachTheOperatorInTheirOwnKindOfBox) {
     test::TempDir dir;
     m_dlg.m_strFileFolder = dir.Path();
-    EXPECT_EQ(m_dlg.ConvertElfToBin("absent"), ConversionStatus::Failed);
-    dir.Write("junk.out", std::vector<std::uint8_t>(64, 0));
-    EXPECT_EQ(m_dlg.ConvertElfToBin("junk"), ConversionStatus::Failed);
+    dir.Write("junk.out", std::vector<std::uint8_t>(64, 'x'));
+    for (const char* title : {"absent", "", "junk"}) {  // "": none chosen
+        EXPECT_EQ(m_dlg.ConvertElfToBin(title), ConversionStatus::Failed);
+    }
     EXPECT_EQ(m_view.Boxes(), (Events{"box tarvik-updater: Please select a file first !",
+                                      "box tarvik-updater: Please select a file first !",
                                       "appbox tarvik-updater: This is not a ELF file"}));
 
     // No memory for the work buffer: the conversion's silent failure, then Run's own box.
@@ -116,7 +118,7 @@ TEST_F(UpdaterDlgTest, ConversionFailuresReachTheOperatorInTheirOwnKindOfBox) {
     m_dlg.OnRun();
     g_failAllocationsFrom = SIZE_MAX;
     EXPECT_EQ(m_view.Boxes().back(), "box Error: File Convert fail!");
-    EXPECT_EQ(m_view.Boxes().size(), 3u);
+    EXPECT_EQ(m_view.Boxes().size(), 4u);
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"app.out", "junk.out"}));
     EXPECT_TRUE(m_view.RunEnabled());
 }

@@ -126,18 +126,6 @@ TEST(ElfConversionTest, BrokenInputsFailWithATextNamingFileAndProblemAndKeepTheE
     }
 }
 
-TEST(ElfConversionTest, NotAnElfAndNoInputGiveTheOperatorsTexts) {
-    TempDir dir;
-    EXPECT_EQ(Convert(dir, Bytes(100, 'x'), {1}).message,
-              ApplicationMessage("This is not a ELF file"));
-    for (const FirmwareFile& file : {FirmwareFileFromPath(dir.Path() / "other.bin"),
-                                     FirmwareFile{dir.Path(), "", ""}}) {  // none chosen
-        const auto result = ConvertElfToBin(file);
-        EXPECT_EQ(result.status, ConversionStatus::Failed);
-        EXPECT_EQ(result.message, WindowMessage("Please select a file first !"));
-    }
-}
-
 TEST(ElfConversionTest, OutputThatCannotBeWrittenOrFailsPartWayKeepsTheEarlierImageAndNoTemporary) {
     TempDir dir;
     const auto expect = [&](const ConversionResult& result, const std::string& reason) {
