@@ -43,7 +43,7 @@ protected:
     CUpdaterDlg m_dlg{m_view, RealClock(), "tarvik-updater"};
 };
 
-TEST_F(UpdaterDlgTest, StartsWithTheDescribedValuesInitialisesToUsbPortAndIsForgottenWhenGone) {
+TEST_F(UpdaterDlgTest, StartsWithTheDescribedValuesInitialisesToUsbAndExchangesDataBothWays) {
     const auto numbers = [&] {
         return std::tuple(m_dlg.m_nPort, m_dlg.m_nBaud, int{m_dlg.m_bIdle},
                           int{m_dlg.m_bHidReading}, int{m_dlg.m_bHidAck});
@@ -64,6 +64,20 @@ TEST_F(UpdaterDlgTest, StartsWithTheDescribedValuesInitialisesToUsbPortAndIsForg
         EXPECT_EQ(g_pUpdaterDlg.load(), &other);
     }
     EXPECT_EQ(g_pUpdaterDlg.load(), nullptr);
+
+    // Data exchange both ways, the command limited to four characters.
+    m_view.Type([](DialogData& c) { c = {3, "typed", "notes", "KÉ99"}; });  // É is two bytes
+    EXPECT_TRUE(m_dlg.UpdateData(true));
+    EXPECT_EQ(
+        std::tuple(m_dlg.m_nPort, m_dlg.m_strFileTitle, m_dlg.m_strStatus, m_dlg.m_strCommand),
+        std::tuple(3, "typed", "notes", "KÉ99"));
+    m_view.Type([](DialogData& c) { c.m_strCommand = "KE990"; });
+    EXPECT_FALSE(m_dlg.UpdateData(true));
+    EXPECT_EQ(m_view.Boxes(),
+              Events{"appbox tarvik-updater: Please enter no more than 4 characters."});
+    m_dlg.SetStatus("Progressing...");
+    EXPECT_EQ(m_view.Controls().m_strStatus, "Progressing...");
+    EXPECT_EQ(m_view.Events().back(), "status Progressing...");
 }
 
 TEST_F(UpdaterDlgTest, WindowBoxTakesTheCallersCaptionOrTheApplicationTitleTheExecutablesName) {
@@ -78,22 +92,6 @@ TEST_F(UpdaterDlgTest, WindowBoxTakesTheCallersCaptionOrTheApplicationTitleTheEx
     EXPECT_EQ(std::tuple(ApplicationTitle("/usr/bin/tarvik-flash"),
                          ApplicationTitle("build/Updater.exe"), ApplicationTitle("tarvik-updater")),
               std::tuple("tarvik-flash", "Updater", "tarvik-updater"));
-}
-
-TEST_F(UpdaterDlgTest, DataExchangeRunsBothWaysAndLimitsTheCommandToFourCharacters) {
-    m_dlg.OnInitDialog();
-    m_view.Type([](DialogData& c) { c = {3, "typed", "notes", "KÉ99"}; });  // É is two bytes
-    EXPECT_TRUE(m_dlg.UpdateData(true));
-    EXPECT_EQ(
-        std::tuple(m_dlg.m_nPort, m_dlg.m_strFileTitle, m_dlg.m_strStatus, m_dlg.m_strCommand),
-        std::tuple(3, "typed", "notes", "KÉ99"));
-    m_view.Type([](DialogData& c) { c.m_strCommand = "KE990"; });
-    EXPECT_FALSE(m_dlg.UpdateData(true));
-    EXPECT_EQ(m_view.Boxes(),
-              Events{"appbox tarvik-updater: Please enter no more than 4 characters."});
-    m_dlg.SetStatus("Progressing...");
-    EXPECT_EQ(m_view.Controls().m_strStatus, "Progressing...");
-    EXPECT_EQ(m_view.Events().back(), "status Progressing...");
 }
 
 TEST_F(UpdaterDlgTest, ConversionFailuresReachTheOperatorInTheirOwnKindOfBox) {

@@ -157,6 +157,7 @@ Texts Items(const QComboBox& list, int role = Qt::DisplayRole) {
 }
 
 TEST_F(UpdaterWindowTest, StartsOnUsbWithTheTemplatesControlsTooltipsThatLookAgainAndAnAboutBox) {
+    m_tree.Uart8250("ttyS0", "4");  // the listing is of the machine given from the start
     Open(std::nullopt);
     QComboBox& ports = m_window->PortList();
     EXPECT_EQ(ports.currentIndex(), 0);
@@ -222,6 +223,7 @@ TEST_F(UpdaterWindowTest, StartsOnUsbWithTheTemplatesControlsTooltipsThatLookAga
         tips.push_back("COM" + std::to_string(n) + ": /dev/ttyS" + std::to_string(n - 1) +
                        " — does not exist");
     }
+    tips[1] = "COM1: /dev/ttyS0 — serial8250";
     EXPECT_EQ(Items(ports, Qt::ToolTipRole), tips);
     EXPECT_EQ(ports.toolTip().toStdString(), tips[0]);
     ports.setCurrentIndex(3);
