@@ -17,13 +17,11 @@
 static std::atomic<std::size_t> g_failAllocationsFrom{SIZE_MAX};
 
 void* operator new(std::size_t size) {
-    if (size >= g_failAllocationsFrom) {
+    void* p = size < g_failAllocationsFrom ? std::malloc(size != 0 ? size : 1) : nullptr;
+    if (p == nullptr) {
         throw std::bad_alloc();
     }
-    if (void* p = std::malloc(size != 0 ? size : 1)) {
-        return p;
-    }
-    throw std::bad_alloc();
+    return p;
 }
 void operator delete(void* p) noexcept {
     std::free(p);
@@ -45,39 +43,44 @@ protected:
     CUpdaterDlg m_dlg{m_view, RealClock(), "tarvik-updater"};
 };
 
-TEST_F(UpdaterDlgTest, StartsWithTheDescribedValuesAndInitialisesToUsbPort) {
-    EXPECT_EQ(m_dlg.m_nPort, -1);
-    EXPECT_EQ(m_dlg.m_nBaud, -1);
-    EXPECT_EQ(m_dlg.m_bIdle, 1);
-    EXPECT_EQ(m_dlg.m_bHidReading, 0);
-    EXPECT_EQ(m_dlg.m_bHidAck, 0);
-    EXPECT_FALSE(m_dlg.m_hComm);
-    EXPECT_FALSE(m_dlg.m_hHidRead);
-    EXPECT_FALSE(m_dlg.m_hHidWrite);
-    EXPECT_TRUE(m_dlg.m_strFileTitle.empty() && m_dlg.m_strFileExt.empty() &&
-                m_dlg.m_strStatus.empty() && m_dlg.m_strCommand.empty());
-
+TEST_F(UpdaterDlgTest, StartsWithTheDescribedValuesInitialisesToUsbAndExchangesDataBothWays) {
+    const auto numbers = [&] {
+        return std::tuple(m_dlg.m_nPort, m_dlg.m_nBaud, int{m_dlg.m_bIdle},
+                          int{m_dlg.m_bHidReading}, int{m_dlg.m_bHidAck});
+    };
+    EXPECT_EQ(numbers(), std::tuple(-1, -1, 1, 0, 0));
+    EXPECT_FALSE(m_dlg.m_hComm || m_dlg.m_hHidRead || m_dlg.m_hHidWrite);
+    EXPECT_EQ(m_dlg.m_strFileTitle + m_dlg.m_strFileExt + m_dlg.m_strStatus + m_dlg.m_strCommand,
+              "");
     m_dlg.m_bIdle = 0;
     EXPECT_TRUE(m_dlg.OnInitDialog());
-    EXPECT_EQ(m_dlg.m_nPort, 0);
-    EXPECT_EQ(m_dlg.m_nBaud, 0);
-    EXPECT_EQ(m_dlg.m_bIdle, 1);
-    EXPECT_EQ(g_pUpdaterDlg.load(), &m_dlg);
+    EXPECT_EQ(numbers(), std::tuple(0, 0, 1, 0, 0));
     EXPECT_EQ(m_view.Controls(), (DialogData{0, "", "", ""}));
-    EXPECT_TRUE(m_view.Events().empty());  // no box, no progress, no status text
-}
-
-TEST(UpdaterDlgLifetimeTest, GlobalPointerIsClearedWhenTheDialogGoesAway) {
-    RecordingView view;
+    EXPECT_EQ(m_view.Events(), Events{});  // no box, no progress, no status text
+    EXPECT_EQ(g_pUpdaterDlg.load(), &m_dlg);
     {
-        CUpdaterDlg dlg(view, RealClock(), "t");
-        dlg.OnInitDialog();
-        EXPECT_EQ(g_pUpdaterDlg.load(), &dlg);
+        CUpdaterDlg other(m_view, RealClock(), "t");
+        other.OnInitDialog();
+        EXPECT_EQ(g_pUpdaterDlg.load(), &other);
     }
     EXPECT_EQ(g_pUpdaterDlg.load(), nullptr);
+
+    // Data exchange both ways, the command limited to four characters.
+    m_view.Type([](DialogData& c) { c = {3, "typed", "notes", "KÉ99"}; });  // É is two bytes
+    EXPECT_TRUE(m_dlg.UpdateData(true));
+    EXPECT_EQ(
+        std::tuple(m_dlg.m_nPort, m_dlg.m_strFileTitle, m_dlg.m_strStatus, m_dlg.m_strCommand),
+        std::tuple(3, "typed", "notes", "KÉ99"));
+    m_view.Type([](DialogData& c) { c.m_strCommand = "KE990"; });
+    EXPECT_FALSE(m_dlg.UpdateData(true));
+    EXPECT_EQ(m_view.Boxes(),
+              Events{"appbox tarvik-updater: Please enter no more than 4 characters."});
+    m_dlg.SetStatus("Progressing...");
+    EXPECT_EQ(m_view.Controls().m_strStatus, "Progressing...");
+    EXPECT_EQ(m_view.Events().back(), "status Progressing...");
 }
 
-TEST_F(UpdaterDlgTest, WindowBoxTakesTheCallersCaptionOrTheApplicationTitle) {
+TEST_F(UpdaterDlgTest, WindowBoxTakesTheCallersCaptionOrTheApplicationTitleTheExecutablesName) {
     m_dlg.MessageBox("Serial Port is unavaible!", std::nullopt, kMbIconHand);
     m_dlg.MessageBox("NO Ack!", "UCLRU");
     m_dlg.AfxMessageBox("This is not a ELF file");
@@ -86,45 +89,20 @@ TEST_F(UpdaterDlgTest, WindowBoxTakesTheCallersCaptionOrTheApplicationTitle) {
                   {MessageKind::Window, "tarvik-updater", "Serial Port is unavaible!", 0x10},
                   {MessageKind::Window, "UCLRU", "NO Ack!", 0x00},
                   {MessageKind::Application, "tarvik-updater", "This is not a ELF file", 0x30}}));
-}
-
-TEST(ApplicationTitleTest, IsTheExecutablesNameWithoutFolderAndExtension) {
-    EXPECT_EQ(ApplicationTitle("/usr/bin/tarvik-flash"), "tarvik-flash");
-    EXPECT_EQ(ApplicationTitle("build/Updater.exe"), "Updater");
-    EXPECT_EQ(ApplicationTitle("tarvik-updater"), "tarvik-updater");
-}
-
-TEST_F(UpdaterDlgTest, DataExchangeRunsBothWaysAndLimitsTheCommandToFourCharacters) {
-    m_dlg.OnInitDialog();
-    m_view.Type([](DialogData& c) {
-        c.m_nPort = 3;
-        c.m_strFileTitle = "typed";
-        c.m_strStatus = "notes";
-        c.m_strCommand = "KÉ99";  // four characters, five bytes
-    });
-    EXPECT_TRUE(m_dlg.UpdateData(true));
-    EXPECT_EQ(m_dlg.m_nPort, 3);
-    EXPECT_EQ(m_dlg.m_strFileTitle, "typed");
-    EXPECT_EQ(m_dlg.m_strStatus, "notes");
-    EXPECT_EQ(m_dlg.m_strCommand, "KÉ99");
-
-    m_view.Type([](DialogData& c) { c.m_strCommand = "KE990"; });
-    EXPECT_FALSE(m_dlg.UpdateData(true));
-    EXPECT_EQ(m_view.Boxes(),
-              Events{"appbox tarvik-updater: Please enter no more than 4 characters."});
-
-    m_dlg.SetStatus("Progressing...");
-    EXPECT_EQ(m_view.Controls().m_strStatus, "Progressing...");
-    EXPECT_EQ(m_view.Events().back(), "status Progressing...");
+    EXPECT_EQ(std::tuple(ApplicationTitle("/usr/bin/tarvik-flash"),
+                         ApplicationTitle("build/Updater.exe"), ApplicationTitle("tarvik-updater")),
+              std::tuple("tarvik-flash", "Updater", "tarvik-updater"));
 }
 
 TEST_F(UpdaterDlgTest, ConversionFailuresReachTheOperatorInTheirOwnKindOfBox) {
     test::TempDir dir;
     m_dlg.m_strFileFolder = dir.Path();
-    EXPECT_EQ(m_dlg.ConvertElfToBin("absent"), ConversionStatus::Failed);
-    dir.Write("junk.out", std::vector<std::uint8_t>(64, 0));
-    EXPECT_EQ(m_dlg.ConvertElfToBin("junk"), ConversionStatus::Failed);
+    dir.Write("junk.out", std::vector<std::uint8_t>(64, 'x'));
+    for (const char* title : {"absent", "", "junk"}) {  // "": none chosen
+        EXPECT_EQ(m_dlg.ConvertElfToBin(title), ConversionStatus::Failed);
+    }
     EXPECT_EQ(m_view.Boxes(), (Events{"box tarvik-updater: Please select a file first !",
+                                      "box tarvik-updater: Please select a file first !",
                                       "appbox tarvik-updater: This is not a ELF file"}));
 
     // No memory for the work buffer: the conversion's silent failure, then Run's own box.
@@ -138,7 +116,7 @@ TEST_F(UpdaterDlgTest, ConversionFailuresReachTheOperatorInTheirOwnKindOfBox) {
     m_dlg.OnRun();
     g_failAllocationsFrom = SIZE_MAX;
     EXPECT_EQ(m_view.Boxes().back(), "box Error: File Convert fail!");
-    EXPECT_EQ(m_view.Boxes().size(), 3u);
+    EXPECT_EQ(m_view.Boxes().size(), 4u);
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"app.out", "junk.out"}));
     EXPECT_TRUE(m_view.RunEnabled());
 }
@@ -148,18 +126,15 @@ TEST_F(UpdaterDlgTest, MessageMapRunsTheHandlerOfEachKnownIdAndNothingElse) {
     m_dlg.m_strCradleId = "ABCDEF123456";
     EXPECT_TRUE(m_dlg.OnCommand(kIdClearCradleId));
     EXPECT_EQ(m_dlg.m_strCradleId, "");
-
     // "Search...": title, extension and folder of the chosen file; Cancel changes nothing.
-    m_view.QueueFileChoice(std::filesystem::path("/fw/v1.2/app.v3.OUT"));
-    EXPECT_TRUE(m_dlg.OnCommand(kIdBrowse));
-    EXPECT_EQ(m_dlg.m_strFileTitle, "app.v3");
-    EXPECT_EQ(m_dlg.m_strFileExt, "OUT");
-    EXPECT_EQ(m_dlg.m_strFileFolder, "/fw/v1.2");
-    EXPECT_EQ(m_view.Controls().m_strFileTitle, "app.v3");
-    m_view.QueueFileChoice(std::nullopt);
-    EXPECT_TRUE(m_dlg.OnCommand(kIdBrowse));
-    EXPECT_EQ(m_dlg.m_strFileTitle, "app.v3");
-
+    for (const auto& choice : {std::optional<std::filesystem::path>("/fw/v1.2/app.v3.OUT"),
+                               std::optional<std::filesystem::path>()}) {
+        m_view.QueueFileChoice(choice);
+        EXPECT_TRUE(m_dlg.OnCommand(kIdBrowse));
+        EXPECT_EQ(std::tuple(m_dlg.m_strFileTitle, m_dlg.m_strFileExt, m_dlg.m_strFileFolder,
+                             m_view.Controls().m_strFileTitle),
+                  std::tuple("app.v3", "OUT", "/fw/v1.2", "app.v3"));
+    }
     // Stop while idle; ids of no entry do nothing at all.
     EXPECT_TRUE(m_dlg.OnCommand(kIdStop));
     const auto before = m_view.Events();

@@ -1,8 +1,10 @@
-// The raw image in whole blocks: send order, pages, checksums, progress, and refusals.
+// The raw image in whole blocks: send order, pages, checksums, progress and refusals; and the
+// operator's choice of file: title and extension, and which case variant is meant.
 #include <gtest/gtest.h>
 
 #include <numeric>
 
+#include "image/FirmwareFiles.h"
 #include "image/FirmwareImage.h"
 #include "support/TempDir.h"
 
@@ -13,142 +15,109 @@ using Bytes = std::vector<std::uint8_t>;
 
 class FirmwareImageTest : public ::testing::Test {
 protected:
-    std::optional<OperatorMessage> LoadBytes(const Bytes& bytes,
-                                             const std::string& name = "fw.bin") {
-        m_dir.Write(name, bytes);
-        return m_image.Load(FirmwareFileFromPath(m_dir.Path() / name));
+    std::optional<OperatorMessage> Load(const Bytes& bytes, const std::string& name = "fw.bin") {
+        return m_image.Load(FirmwareFileFromPath(m_dir.Write(name, bytes)));
     }
-
-    Bytes BlockBytes(std::uint32_t index) const {
-        const auto data = m_image.GetBlock(index).Data();
-        return Bytes(data.begin(), data.end());
-    }
-
     test::TempDir m_dir;
     FirmwareImage m_image;
 };
 
-TEST_F(FirmwareImageTest, ChecksumAddsOnlyThePagesLowByte) {
-    std::array<std::uint8_t, kBlockSize> data{};
-    EXPECT_EQ(ComputeBlockChecksum(8, data), 0x08);
-    EXPECT_EQ(ComputeBlockChecksum(0, data), 0x00);
-    EXPECT_EQ(ComputeBlockChecksum(0x100, data), 0x00);
-    data.fill(0xFF);  // 2048 × 0xFF is 0 modulo 256
-    EXPECT_EQ(ComputeBlockChecksum(8, data), 0x08);
-    data.fill(0);
-    data[0] = 0xF0;
-    data[2047] = 0x20;
-    EXPECT_EQ(ComputeBlockChecksum(0x0108, data), (0xF0 + 0x20 + 0x08) % 256);
-}
+TEST_F(FirmwareImageTest, BlocksGoOneToNThenZeroWithTheirPagesChecksumsAndProgress) {
+    std::array<std::uint8_t, kBlockSize> ones{};
+    ones.fill(0xFF);  // 2048 × 0xFF is 0 modulo 256; of page 0x0108 only 0x08 counts
+    EXPECT_EQ(ComputeBlockChecksum(0x0108, ones), 0x08);
 
-TEST_F(FirmwareImageTest, OneBlockImagesSendBlockZeroAlone) {
-    for (std::size_t size : {std::size_t{1}, kBlockSize}) {
+    // The progress position after some of the blocks.
+    const std::vector<std::pair<std::size_t, std::vector<std::pair<std::uint32_t, unsigned>>>>
+        cases = {{1, {}},
+                 {kBlockSize, {}},
+                 {kBlockSize + 1, {{1, 50}}},
+                 {5000, {{1, 33}, {2, 66}}},
+                 {33 * kBlockSize + 5, {{33, 97}}},
+                 {kMaxBlocks * kBlockSize, {{kMaxBlocks - 1, 99}}}};
+    for (const auto& [size, progress] : cases) {
         SCOPED_TRACE(size);
-        const Bytes file = test::PatternBytes(size);
-        ASSERT_FALSE(LoadBytes(file).has_value());
-        EXPECT_EQ(m_image.m_nBlockCount, 1u);
-        EXPECT_EQ(m_image.SendOrder(), std::vector<std::uint32_t>{0});
-        const FirmwareBlock block = m_image.GetBlock(0);
-        EXPECT_EQ(block.m_nPage, 0);
-        Bytes expected = file;
-        expected.resize(kBlockSize, 0);
-        EXPECT_EQ(BlockBytes(0), expected);
-        EXPECT_EQ(block.m_byChecksum, std::accumulate(expected.begin(), expected.end(), 0u) % 256);
+        Bytes file = test::PatternBytes(size);
+        ASSERT_EQ(Load(file), std::nullopt);
+        const std::uint32_t n = static_cast<std::uint32_t>((size + kBlockSize - 1) / kBlockSize);
+        EXPECT_EQ(std::pair(m_image.m_nLength, m_image.m_nBlockCount),
+                  std::pair(std::uint32_t(size), n));
+        std::vector<std::uint32_t> order(n);
+        std::iota(order.begin(), order.end() - 1, 1u);
+        EXPECT_EQ(m_image.SendOrder(), order);
+        file.resize(n * kBlockSize, 0);
+        for (std::uint32_t i = 0; i < n; ++i) {
+            const FirmwareBlock block = m_image.GetBlock(i);
+            const auto first = file.begin() + i * kBlockSize, last = first + kBlockSize;
+            EXPECT_EQ(block.m_nIndex, i);
+            ASSERT_EQ(block.m_nPage, 8 * i);
+            ASSERT_TRUE(std::equal(first, last, block.Data().begin())) << i;
+            ASSERT_EQ(block.m_byChecksum, std::accumulate(first, last, 8 * i % 256) % 256) << i;
+        }
+        for (const auto& [index, position] : progress) {
+            EXPECT_EQ(m_image.ProgressAfter(index), position) << index;
+        }
+        // Block zero goes from its own copy; the buffer holds ten spare blocks.
+        EXPECT_NE(m_image.GetBlock(0).m_pData, m_image.m_pBuffer.data());
+        EXPECT_EQ(m_image.m_pBuffer.size(), (n + 10) * kBlockSize);
+        m_image.Release();
+        EXPECT_EQ(
+            std::tuple(m_image.IsLoaded(), m_image.m_pBuffer.capacity(), m_image.m_nBlockCount),
+            std::tuple(false, 0u, 0u));
     }
 }
 
-TEST_F(FirmwareImageTest, ByteBeyondTheFirstBlockMakesASecondZeroPaddedBlock) {
-    Bytes file = test::PatternBytes(2049);
-    ASSERT_FALSE(LoadBytes(file).has_value());
-    EXPECT_EQ(m_image.m_nLength, 2049u);
-    EXPECT_EQ(m_image.m_nBlockCount, 2u);
-    EXPECT_EQ(m_image.SendOrder(), (std::vector<std::uint32_t>{1, 0}));
-    const FirmwareBlock block = m_image.GetBlock(1);
-    EXPECT_EQ(block.m_nPage, 8);
-    Bytes expected(kBlockSize, 0);
-    expected[0] = file[2048];
-    EXPECT_EQ(BlockBytes(1), expected);
-    EXPECT_EQ(block.m_byChecksum, (8 + file[2048]) % 256);
-    EXPECT_EQ(m_image.ProgressAfter(1), 50u);
-    EXPECT_EQ(BlockBytes(0), Bytes(file.begin(), file.begin() + kBlockSize));
-}
-
-TEST_F(FirmwareImageTest, ThreeBlocksGoOneTwoZeroWithTheirPagesAndProgress) {
-    ASSERT_FALSE(LoadBytes(test::PatternBytes(5000)).has_value());
-    EXPECT_EQ(m_image.SendOrder(), (std::vector<std::uint32_t>{1, 2, 0}));
-    const std::vector<std::pair<int, int>> pages = {
-        {m_image.GetBlock(1).PageHigh(), m_image.GetBlock(1).PageLow()},
-        {m_image.GetBlock(2).PageHigh(), m_image.GetBlock(2).PageLow()},
-        {m_image.GetBlock(0).PageHigh(), m_image.GetBlock(0).PageLow()}};
-    EXPECT_EQ(pages, (std::vector<std::pair<int, int>>{{0x00, 0x08}, {0x00, 0x10}, {0x00, 0x00}}));
-    EXPECT_EQ(m_image.ProgressAfter(1), 33u);
-    EXPECT_EQ(m_image.ProgressAfter(2), 66u);
-}
-
-TEST_F(FirmwareImageTest, BlockThirtyTwoIsPage0x0100WithAPlainSum) {
-    const Bytes file = test::PatternBytes(33 * kBlockSize + 5);
-    ASSERT_FALSE(LoadBytes(file).has_value());
-    const FirmwareBlock block = m_image.GetBlock(32);
-    EXPECT_EQ(block.PageHigh(), 0x01);
-    EXPECT_EQ(block.PageLow(), 0x00);
-    const auto first = file.begin() + 32 * kBlockSize;
-    EXPECT_EQ(block.m_byChecksum, std::accumulate(first, first + kBlockSize, 0u) % 256);
-    EXPECT_EQ(m_image.GetBlock(33).m_nPage, 0x0108);
-    EXPECT_EQ(m_image.ProgressAfter(33), 97u);
-}
-
-TEST_F(FirmwareImageTest, EmptyAndOversizedImagesAreRefusedBeforeAnythingIsHeld) {
-    auto error = LoadBytes({});
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->caption, "Error");
-    EXPECT_NE(error->text.find("fw.bin is empty"), std::string::npos) << error->text;
-    EXPECT_FALSE(m_image.IsLoaded());
-
-    const auto big = m_dir.Path() / "big.bin";
-    LoadBytes({1}, "big.bin");
+TEST_F(FirmwareImageTest, EmptyOversizedAndMissingImagesAreRefusedAndNothingIsHeld) {
+    const auto big = m_dir.Write("big.bin", {1});
     std::filesystem::resize_file(big, std::uint64_t{kMaxBlocks} * kBlockSize + 1);
-    error = m_image.Load(FirmwareFileFromPath(big));
-    ASSERT_TRUE(error.has_value());
-    EXPECT_NE(error->text.find("16777217 bytes; at most 16777216 bytes (8192 blocks)"),
-              std::string::npos)
-        << error->text;
-    EXPECT_FALSE(m_image.IsLoaded());
-
-    std::filesystem::resize_file(big, std::uint64_t{kMaxBlocks} * kBlockSize);
-    ASSERT_FALSE(m_image.Load(FirmwareFileFromPath(big)).has_value());
-    EXPECT_EQ(m_image.m_nBlockCount, kMaxBlocks);
-    EXPECT_EQ(m_image.GetBlock(kMaxBlocks - 1).m_nPage, 0xFFF8);
-    EXPECT_EQ(m_image.ProgressAfter(kMaxBlocks - 1), 99u);
-}
-
-TEST_F(FirmwareImageTest, MissingImageNamesTheFileAndTheReason) {
-    const auto error = m_image.Load({m_dir.Path(), "absent", "bin"});
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(*error,
+    for (const auto& [file, text] :
+         {std::pair{FirmwareFileFromPath(m_dir.Write("fw.bin", {})), "fw.bin is empty"},
+          std::pair{FirmwareFileFromPath(big),
+                    "16777217 bytes; at most 16777216 bytes (8192 blocks)"}}) {
+        ASSERT_EQ(Load({1}, "held.bin"), std::nullopt);  // refused after an image was held
+        const OperatorMessage error = m_image.Load(file).value_or(OperatorMessage{});
+        EXPECT_EQ(error.caption, "Error");
+        EXPECT_NE(error.text.find(text), std::string::npos) << error.text;
+        EXPECT_FALSE(m_image.IsLoaded());
+    }
+    EXPECT_EQ(m_image.Load({m_dir.Path(), "absent", "bin"}),
               WindowMessage("Cannot open firmware image " + (m_dir.Path() / "absent.bin").string() +
                                 ": No such file or directory.",
                             "Error"));
 }
 
-TEST_F(FirmwareImageTest, LoadsTheVariantTheOperatorChose) {
-    m_dir.Write("fw.bin", Bytes(10, 0x11));
-    m_dir.Write("fw.BIN", Bytes(10, 0x22));
-    ASSERT_FALSE(m_image.Load(FirmwareFileFromPath(m_dir.Path() / "fw.BIN")).has_value());
-    EXPECT_EQ(BlockBytes(0)[0], 0x22);
-    // After a conversion, the lower-case file it wrote.
-    ASSERT_FALSE(m_image.Load(FirmwareFileFromPath(m_dir.Path() / "fw.out")).has_value());
-    EXPECT_EQ(BlockBytes(0)[0], 0x11);
-    EXPECT_EQ(m_image.Path(), m_dir.Path() / "fw.bin");
-}
+TEST_F(FirmwareImageTest, TitleIsCutBeforeTheLastDotAndTheVariantIsTheChosenThenLowerUpperAny) {
+    const auto file = FirmwareFileFromPath("/fw/dir.v2/app-1.2.3.Bin");
+    EXPECT_EQ(std::tuple(file.folder, file.title, file.ext),
+              std::tuple("/fw/dir.v2", "app-1.2.3", "Bin"));
+    const auto bare = FirmwareFileFromPath("image");
+    EXPECT_EQ(std::tuple(bare.title, bare.ext, bare.Folder()), std::tuple("image", "", "."));
 
-TEST_F(FirmwareImageTest, BlockZeroIsSentFromItsCopyAndReleaseDropsEverything) {
-    ASSERT_FALSE(LoadBytes(test::PatternBytes(3000)).has_value());
-    EXPECT_NE(m_image.GetBlock(0).m_pData, m_image.m_pBuffer.data());
-    EXPECT_EQ(m_image.m_pBuffer.size(), (2 + 10) * kBlockSize);
-    m_image.Release();
-    EXPECT_FALSE(m_image.IsLoaded());
-    EXPECT_EQ(m_image.m_pBuffer.capacity(), 0u);
-    EXPECT_EQ(m_image.m_nBlockCount, 0u);
+    std::uint8_t mark = 0x21;  // tells the variants apart
+    for (const char* name : {"fw.bIn", "fw.BIN", "fw.Bin", "fwx.bin"}) {
+        m_dir.Write(name, {mark++});
+    }
+    ASSERT_EQ(Load(Bytes(10, 0x11)), std::nullopt);
+    const auto find = [&](const std::string& ext) {
+        const auto found = FindFirmwareVariant({m_dir.Path(), "fw", ext}, "bin");
+        return found ? found->filename().string() : "none";
+    };
+    EXPECT_EQ(find("Bin"), "fw.Bin");
+    ASSERT_EQ(m_image.Load(FirmwareFileFromPath(m_dir.Path() / "fw.BIN")), std::nullopt);
+    EXPECT_EQ(m_image.GetBlock(0).Data()[0], 0x22);
+    // After a conversion, the lower-case file it wrote.
+    ASSERT_EQ(m_image.Load(FirmwareFileFromPath(m_dir.Path() / "fw.out")), std::nullopt);
+    EXPECT_EQ(m_image.GetBlock(0).Data()[0], 0x11);
+    EXPECT_EQ(m_image.Path(), m_dir.Path() / "fw.bin");
+    // Each variant found is taken away before the next look; a folder is no firmware.
+    for (const auto& [ext, found] : std::vector<std::pair<std::string, std::string>>{
+             {"out", "fw.bin"}, {"out", "fw.BIN"}, {"out", "fw.Bin"}, {"", "fw.bIn"}}) {
+        EXPECT_EQ(find(ext), found);
+        std::filesystem::remove(m_dir.Path() / found);
+    }
+    EXPECT_EQ(find("bin"), "none");
+    std::filesystem::create_directory(m_dir.Path() / "fw.bin");
+    EXPECT_EQ(find("bin"), "none");
 }
 
 }  // namespace

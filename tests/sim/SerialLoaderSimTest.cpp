@@ -1,12 +1,6 @@
 // What the serial road's end-to-end tests cannot see of the simulated loader.
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <array>
 #include <filesystem>
 #include <future>
-#include <stdexcept>
 #include <thread>
 #include <tuple>
 
@@ -61,7 +55,7 @@ struct Loader final : SerialLoaderProtocol::Host {
     void Error(std::string text) override { errors.push_back(std::move(text)); }
     void Erase() override { pages.clear(); }
     void Record(std::uint16_t page, Span) override { pages.push_back(page); }
-    void Reboot() override { rebooted = true; }
+    void Reboot() override {}
     bool Wait(Clock::Duration) override { return true; }
     void Send(Span bytes) override { sent.insert(sent.end(), bytes.begin(), bytes.end()); }
 
@@ -69,7 +63,6 @@ struct Loader final : SerialLoaderProtocol::Host {
     Texts log, errors;
     Bytes sent;
     std::vector<std::uint16_t> pages;
-    bool rebooted = false;
 };
 
 TEST(SerialLoaderProtocol, NothingIsAnsweredBeforeTheWakeNorAtAWrongRate) {
@@ -122,6 +115,13 @@ TEST(SerialLoaderProtocol, CutShortFrameIsReportedAndANewWakeStartsAfresh) {
     EXPECT_EQ(loader.sent.size(), (3 + 7) * kAck.size());
 }
 
+// Time-outs ten times the tool's, for a busy machine.
+PosixSerialPortOpener& Opener() {
+    static const ScaledClock slow(0.1);
+    static PosixSerialPortOpener opener(slow);
+    return opener;
+}
+
 // What arrives until `n` bytes have come or the port's time-out has passed.
 Bytes Read(SerialPort& port, std::size_t n) {
     Bytes bytes(n);
@@ -129,19 +129,12 @@ Bytes Read(SerialPort& port, std::size_t n) {
     return bytes;
 }
 
-// The tool's end of the line, woken at 9600, then at 115200 past "UCLRU" and "UFLHU".
-std::shared_ptr<SerialPort> OpenForFrame(const SerialLoaderSim& sim) {
-    static const ScaledClock slow(0.1);  // time-outs ten times the tool's, for a busy machine
-    static PosixSerialPortOpener opener(slow);
-    const auto wake = opener.Open(sim.DevicePath(), serial::kWakeBaud).port;
-    if (!wake || !wake->Write(std::array{serial::kWakeByte}) || !sim.WaitForLog("wake@9600")) {
-        throw std::runtime_error("the loader was not woken");
-    }
-    wake->Close();
-    auto port = opener.Open(sim.DevicePath(), serial::kDownloadBaud).port;
-    EXPECT_TRUE(port && port->Write(kClear) && port->Write(kFlash));
-    EXPECT_EQ(Read(*port, 6), Bytes({'U', '5', 'U', 'U', '5', 'U'}));
-    return port;
+// Writes `text` through one opening of the line at `baud`, then reads `n` bytes.
+Bytes Exchange(const SerialLoaderSim& sim, const std::string& text, std::size_t n = 0,
+               std::uint32_t baud = serial::kWakeBaud) {
+    const auto port = Opener().Open(sim.DevicePath(), baud).port;
+    EXPECT_TRUE(port && port->Write(Bytes(text.begin(), text.end())));
+    return port && n != 0 ? Read(*port, n) : Bytes{};
 }
 
 TEST(SerialLoaderSim, PacesItsAnswersReportsAQuietHalfFrameAndStopsWithOneOutstanding) {
@@ -150,7 +143,12 @@ TEST(SerialLoaderSim, PacesItsAnswersReportsAQuietHalfFrameAndStopsWithOneOutsta
     };
     const auto before = descriptors();
     auto sim = std::make_unique<SerialLoaderSim>(SerialLoaderOptions{.paceAtBaud = true});
-    auto port = OpenForFrame(*sim);
+    // Woken at 9600, then at 115200 past "UCLRU" and "UFLHU".
+    Exchange(*sim, {static_cast<char>(serial::kWakeByte)});
+    ASSERT_TRUE(sim->WaitForLog("wake@9600"));
+    auto port = Opener().Open(sim->DevicePath(), serial::kDownloadBaud).port;
+    ASSERT_TRUE(port && port->Write(kClear) && port->Write(kFlash));
+    EXPECT_EQ(Read(*port, 6), Bytes({'U', '5', 'U', 'U', '5', 'U'}));
     const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(port->Write(kSteps[2]));
     EXPECT_EQ(Read(*port, 3), kAck);
@@ -171,75 +169,44 @@ TEST(SerialLoaderSim, PacesItsAnswersReportsAQuietHalfFrameAndStopsWithOneOutsta
     EXPECT_EQ(descriptors(), before);
 }
 
-// Writes each of `writes` through one opening of the line at `baud`, then reads `n` bytes.
-Bytes Exchange(const SerialLoaderSim& sim, std::vector<std::string> writes, std::size_t n = 0,
-               speed_t baud = B9600) {
-    const int fd = ::open(sim.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios settings{};
-    EXPECT_EQ(::tcgetattr(fd, &settings), 0);
-    ::cfmakeraw(&settings);
-    ::cfsetspeed(&settings, baud);
-    settings.c_cc[VMIN] = 0;
-    settings.c_cc[VTIME] = 50;  // a read gives up after 5 s without a byte
-    EXPECT_EQ(::tcsetattr(fd, TCSANOW, &settings), 0);
-    for (const std::string& write : writes) {
-        EXPECT_EQ(::write(fd, write.data(), write.size()), std::ssize(write));
-    }
-    Bytes got(n);
-    std::size_t have = 0;
-    for (ssize_t r = 0; have < n && (r = ::read(fd, &got[have], n - have)) > 0;) {
-        have += static_cast<std::size_t>(r);
-    }
-    ::close(fd);
-    got.resize(have);
-    return got;
-}
-
-// Waits until the loader has taken `count` maintenance frames, and returns them.
-Texts FramesOnceThere(const SerialLoaderSim& sim, std::size_t count) {
-    for (int i = 0; i < 1000 && sim.MaintenanceFrames().size() < count; ++i) {
-        std::this_thread::sleep_for(10ms);
-    }
-    return sim.MaintenanceFrames();
-}
-
-const std::string kCommand{static_cast<char>(maint::kCommandLead)};
-const std::string kCradle{static_cast<char>(maint::kCradleLead)};
-const std::string kRaw{static_cast<char>(maint::kRawLead)};
-
-TEST(SerialLoaderSim, AnswersAndRecordsMaintenanceFramesAt9600Baud) {
+TEST(SerialLoaderSim, AnswersAndRecordsMaintenanceFramesAt9600BaudOrAsScripted) {
     SerialLoaderSim sim;
+    // Waits until the loader has taken `count` maintenance frames, and returns them.
+    const auto frames = [&](std::size_t count) {
+        for (int i = 0; i < 1000 && sim.MaintenanceFrames().size() < count; ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        return sim.MaintenanceFrames();
+    };
+    const std::string command{static_cast<char>(maint::kCommandLead)};
     const std::string version = "TARVIK LOADER 2.0.0";
-    EXPECT_EQ(Exchange(sim, {kCommand, "%/%/"}, version.size()),
+    EXPECT_EQ(Exchange(sim, command + "%/%/", version.size()),
               Bytes(version.begin(), version.end()));
-    Exchange(sim, {kCommand, "KE99"});  // no answer: the next one would start with it
-    EXPECT_EQ(Exchange(sim, {kCommand, "CR01"}, 1), Bytes{0x06});
-    EXPECT_EQ(Exchange(sim, {kCommand, "CR02"}, 16),
+    Exchange(sim, command + "KE99");  // no answer: the next one would start with it
+    EXPECT_EQ(Exchange(sim, command + "CR01", 1), Bytes{0x06});
+    EXPECT_EQ(Exchange(sim, command + "CR02", 16),
               (Bytes{'C', 0x01, 0x02, 0x0A, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'R'}));
-    Exchange(sim, {kCradle});
-    Exchange(sim, {"B0123456789ABT"});
-    Exchange(sim, {kRaw});
-    Exchange(sim, {"DNaNN"});
-    FramesOnceThere(sim, 8);  // the line's pause ends a raw text
-    Exchange(sim, {kRaw, "DN"});
-    FramesOnceThere(sim, 10);
-    Exchange(sim, {"?"});
-    EXPECT_EQ(FramesOnceThere(sim, 11),
-              (Texts{"command %/%/", "command KE99", "command CR01", "command CR02", "cradle lead",
-                     "cradle 0123456789AB", "raw lead", "raw NaN", "raw lead", "raw ",
-                     "unexpected 0x3F"}));
+    Exchange(sim, {static_cast<char>(maint::kCradleLead)});
+    Exchange(sim, "B0123456789ABT");
+    Exchange(sim, {static_cast<char>(maint::kRawLead)});
+    Exchange(sim, "DNaNN");
+    frames(8);  // the line's pause ends a raw text
+    Exchange(sim, static_cast<char>(maint::kRawLead) + std::string("DN"));
+    frames(10);
+    Exchange(sim, "?");
+    EXPECT_EQ(frames(11), (Texts{"command %/%/", "command KE99", "command CR01", "command CR02",
+                                 "cradle lead", "cradle 0123456789AB", "raw lead", "raw NaN",
+                                 "raw lead", "raw ", "unexpected 0x3F"}));
     EXPECT_EQ(sim.Errors(), Texts{});
-    Exchange(sim, {kCommand, "KE99"}, 0, B115200);
-    ASSERT_TRUE(sim.WaitForLog("unexpected 0x39@115200"));  // taken before the rate goes back
-    EXPECT_EQ(Exchange(sim, {kCommand, "CR01"}, 1), Bytes{0x06});  // and not answered
+    Exchange(sim, command + "KE99", 0, serial::kDownloadBaud);
+    ASSERT_TRUE(sim.WaitForLog("unexpected 0x39@115200"));       // taken before the rate goes back
+    EXPECT_EQ(Exchange(sim, command + "CR01", 1), Bytes{0x06});  // and not answered
     EXPECT_EQ(sim.Errors(), Texts{"maintenance frame at 115200 baud"});
-}
 
-TEST(SerialLoaderSim, AnswersMaintenanceCommandsAsScripted) {
-    SerialLoaderSim sim({.maintenanceReplies = {{"%/%/", {}}, {"CR01", {0x15}}}});
-    Exchange(sim, {kCommand, "%/%/"});
-    EXPECT_EQ(Exchange(sim, {kCommand, "CR01"}, 1), Bytes{0x15});
-    EXPECT_EQ(sim.MaintenanceFrames(), (Texts{"command %/%/", "command CR01"}));
+    SerialLoaderSim scripted({.maintenanceReplies = {{"%/%/", {}}, {"CR01", {0x15}}}});
+    Exchange(scripted, command + "%/%/");
+    EXPECT_EQ(Exchange(scripted, command + "CR01", 1), Bytes{0x15});
+    EXPECT_EQ(scripted.MaintenanceFrames(), (Texts{"command %/%/", "command CR01"}));
 }
 
 }  // namespace

@@ -2,24 +2,14 @@
 // and the About box driven as the operator would, against the simulated loaders.
 #include <gtest/gtest.h>
 
-#include <QAction>
-#include <QApplication>
-#include <QComboBox>
-#include <QElapsedTimer>
-#include <QFontMetrics>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMessageBox>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -39,36 +29,47 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Texts = std::vector<std::string>;
 
-std::string ThreadName(const std::filesystem::path& task) {
-    std::ifstream comm(task / "comm");
-    std::string name;
-    std::getline(comm, name);
-    return name;
-}
-
 // Threads of our own: std::thread keeps the process's name, Qt names its pool's threads.
 long OwnThreadCount() {
-    const std::string ours = ThreadName("/proc/self");
-    long count = 0;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        count += ThreadName(task.path()) == ours ? 1 : 0;
-    }
-    return count;
+    const auto name = [](const std::filesystem::path& task) {
+        std::string text;
+        std::getline(std::ifstream(task / "comm"), text);
+        return text;
+    };
+    return std::ranges::count_if(
+        std::filesystem::directory_iterator("/proc/self/task"),
+        [&](const auto& task) { return name(task) == name("/proc/self"); });
 }
 
 bool WaitUntil(const std::function<bool()>& done, int ms = 60'000) {
     return QTest::qWaitFor(done, ms);
 }
 
+// The longest the GUI thread went without running a 10 ms timer, and how often it ran.
+struct Heartbeat : QTimer {
+    Heartbeat() {
+        connect(this, &QTimer::timeout, [this] {
+            longest = std::max(longest, since.restart());
+            ++beats;
+        });
+        since.start();
+        start(10);
+    }
+    QElapsedTimer since;
+    qint64 longest = 0;
+    int beats = 0;
+};
+
 class UpdaterWindowTest : public ::testing::Test {
 protected:
-    // The window over a dialog on a fast clock, with the loaders given behind COM1 and USB.
-    void Open(sim::SerialLoaderOptions serial = {}) {
-        PlugSerialLoader(serial);
-        m_ports.Override(2, "/nonexistent/tty-two");
-        sim::HidLoaderOptions hid;
-        hid.clock = &m_clock;
-        m_hidSim = std::make_unique<sim::HidLoaderSim>(hid);
+    // The window over a dialog on a fast clock, with the loaders behind COM1 and USB unless
+    // there are none.
+    void Open(std::optional<sim::SerialLoaderOptions> serial = sim::SerialLoaderOptions{}) {
+        if (serial) {
+            PlugSerialLoader(*serial);
+            m_hidSim =
+                std::make_unique<sim::HidLoaderSim>(sim::HidLoaderOptions{.clock = &m_clock});
+        }
         m_dlg = std::make_unique<CUpdaterDlg>(m_view, m_clock, "tarvik-updater",
                                               UpdaterLinks{&m_opener, &m_ports, m_hidSim.get()});
         m_window = std::make_unique<UpdaterWindow>(*m_dlg, m_view, m_ports, m_tree.Roots());
@@ -86,11 +87,6 @@ protected:
         m_ports.Override(1, m_serialSim->DevicePath());
     }
 
-    void TearDown() override {
-        m_window.reset();  // the window goes first, the dialog after it, as in the program
-        m_dlg.reset();
-    }
-
     // Every box is recorded with the Run button's state while it is up, then answered. A box
     // that would read its text as markup is marked.
     void Answer(QMessageBox& box) {
@@ -103,23 +99,24 @@ protected:
         QTimer::singleShot(0, &box, [&box, answer] { box.button(answer)->click(); });
     }
 
-    Bytes Choose(std::size_t size) {
+    // Chooses an image of `size` bytes and runs it to the loader at `port`; the image as
+    // flashed, in whole blocks.
+    Bytes Run(int port, std::size_t size = 0) {
         Bytes image = test::PatternBytes(size, static_cast<unsigned>(size));
-        const FirmwareFile file = FirmwareFileFromPath(m_dir.Write("fw.bin", image));
-        {
-            std::lock_guard lock(m_dlg->m_dataLock);
-            m_dlg->m_strFileFolder = file.folder;
-            m_dlg->m_strFileExt = file.ext;
+        if (size != 0) {
+            const FirmwareFile file = FirmwareFileFromPath(m_dir.Write("fw.bin", image));
+            {
+                std::lock_guard lock(m_dlg->m_dataLock);
+                m_dlg->m_strFileFolder = file.folder;
+                m_dlg->m_strFileExt = file.ext;
+            }
+            m_window->FileEdit().setText(QString::fromStdString(file.title));
         }
-        m_window->FileEdit().setText(QString::fromStdString(file.title));
-        image.resize((size + kBlockSize - 1) / kBlockSize * kBlockSize, 0);
-        return image;
-    }
-
-    void Run(int port) {
         m_progress.clear();
         m_window->PortList().setCurrentIndex(port);
         m_window->RunButton().click();
+        image.resize((size + kBlockSize - 1) / kBlockSize * kBlockSize, 0);
+        return image;
     }
 
     bool Finished(std::size_t boxes) {
@@ -127,9 +124,8 @@ protected:
             [&] { return m_boxes.size() >= boxes && m_window->RunButton().isEnabled(); });
     }
 
-    template <typename T>
-    T& Find(const char* name) {
-        T* widget = m_window->findChild<T*>(name);
+    QWidget& Find(const char* name) {
+        QWidget* widget = m_window->findChild<QWidget*>(name);
         EXPECT_NE(widget, nullptr) << name;
         return *widget;
     }
@@ -144,49 +140,47 @@ protected:
     std::unique_ptr<sim::HidLoaderSim> m_hidSim;
     QtDialogView m_view;
     std::unique_ptr<CUpdaterDlg> m_dlg;
-    std::unique_ptr<UpdaterWindow> m_window;
+    std::unique_ptr<UpdaterWindow> m_window;  // goes before the dialog, as in the program
     Texts m_boxes;
     std::vector<bool> m_runEnabledInBox;
     std::vector<int> m_progress;
     bool m_confirmYes = true;
 };
 
-TEST_F(UpdaterWindowTest, StartsOnUsbWithEmptyFieldsAndOnlyTheTemplatesShownControls) {
-    Open();
+// Each entry of the port list by `role`.
+Texts Items(const QComboBox& list, int role = Qt::DisplayRole) {
+    Texts texts;
+    for (int i = 0; i < list.count(); ++i) {
+        texts.push_back(list.itemData(i, role).toString().toStdString());
+    }
+    return texts;
+}
+
+TEST_F(UpdaterWindowTest, StartsOnUsbWithTheTemplatesControlsTooltipsThatLookAgainAndAnAboutBox) {
+    m_tree.Uart8250("ttyS0", "4");  // the listing is of the machine given from the start
+    Open(std::nullopt);
     QComboBox& ports = m_window->PortList();
     EXPECT_EQ(ports.currentIndex(), 0);
     EXPECT_EQ(m_window->focusWidget(), &ports);
-    Texts names;
-    for (int i = 0; i < ports.count(); ++i) {
-        names.push_back(ports.itemText(i).toStdString());
-    }
-    EXPECT_EQ(names, (Texts{"USB Port", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
-                            "COM8", "COM9"}));
-    EXPECT_EQ(ports.itemData(2, Qt::ToolTipRole).toString().toStdString(),
-              "COM2: /nonexistent/tty-two — does not exist");
-    EXPECT_EQ(ports.itemData(3, Qt::ToolTipRole).toString().toStdString(),
-              "COM3: /dev/ttyS2 — does not exist");
-
+    EXPECT_EQ(Items(ports), (Texts{"USB Port", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6",
+                                   "COM7", "COM8", "COM9"}));
     EXPECT_EQ(m_window->windowIcon().availableSizes(),
               (QList<QSize>{{16, 16}, {32, 32}, {48, 48}, {256, 256}}));
-    EXPECT_EQ(m_window->FileEdit().text(), "");
-    EXPECT_EQ(m_window->StatusEdit().text(), "");
-    EXPECT_EQ(m_window->CommandEdit().text(), "");
+    EXPECT_EQ(m_window->FileEdit().text() + m_window->StatusEdit().text() +
+                  m_window->CommandEdit().text(),
+              "");
     EXPECT_EQ(m_window->CommandEdit().maxLength(), 4);
     EXPECT_EQ(m_window->Progress().value(), 0);
     EXPECT_TRUE(m_window->RunButton().isEnabled());
     EXPECT_EQ(m_window->RunButton().text(), "Run ");
-    auto& stop = Find<QPushButton>("IDC_STOP");
-    EXPECT_TRUE(stop.isHidden());
-    EXPECT_FALSE(stop.isEnabled());
-    for (const char* name :
-         {"IDC_COMMAND", "IDC_COMMAND_TEXT", "IDC_RESET", "IDC_VERSION", "IDC_CRADLE_ID"}) {
-        EXPECT_TRUE(Find<QWidget>(name).isHidden()) << name;
+    EXPECT_FALSE(Find("IDC_STOP").isEnabled());
+    for (const char* name : {"IDC_STOP", "IDC_COMMAND", "IDC_COMMAND_TEXT", "IDC_RESET",
+                             "IDC_VERSION", "IDC_CRADLE_ID"}) {
+        EXPECT_TRUE(Find(name).isHidden()) << name;
     }
     for (QPushButton* button : m_window->findChildren<QPushButton*>()) {
         EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->objectName().data();
     }
-
     // The tab order is the template's order, over the controls shown.
     Texts tabOrder;
     QWidget* widget = &ports;
@@ -199,66 +193,8 @@ TEST_F(UpdaterWindowTest, StartsOnUsbWithEmptyFieldsAndOnlyTheTemplatesShownCont
     } while (widget != &ports);
     EXPECT_EQ(tabOrder,
               (Texts{"IDC_PORT", "IDC_FILE_NAME", "IDC_BROWSE", "IDC_STATUS", "IDC_RUN"}));
-}
 
-TEST_F(UpdaterWindowTest, EachPortsTooltipSaysWhatIsBehindItAndOpeningTheListLooksAgain) {
-    m_tree.Uart8250("ttyS0", "4");
-    m_tree.Uart8250("ttyS1", "0");
-    m_tree.FtdiAdapter("2", "ttyUSB0", "A1B2C3");
-    const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0";
-    m_tree.DevLink(byId.substr(5), "../../ttyUSB0");
-    m_ports.Override(3, byId);
-    m_dlg = std::make_unique<CUpdaterDlg>(m_view, m_clock, "tarvik-updater",
-                                          UpdaterLinks{&m_opener, &m_ports, nullptr});
-    m_window = std::make_unique<UpdaterWindow>(*m_dlg, m_view, m_ports, m_tree.Roots());
-    m_dlg->OnInitDialog();
-    m_window->show();
-    QComboBox& list = m_window->PortList();
-    const auto tips = [&] {
-        Texts texts;
-        for (int i = 0; i < list.count(); ++i) {
-            texts.push_back(list.itemData(i, Qt::ToolTipRole).toString().toStdString());
-        }
-        return texts;
-    };
-    const std::string dev = m_tree.Dev().string();
-    Texts expected = {
-        "USB Port: no boot-mode device present",
-        "COM1: /dev/ttyS0 — serial8250",
-        "COM2: /dev/ttyS1 — no UART behind it",
-        "COM3: " + byId + " → " + dev +
-            "/ttyUSB0 — ftdi_sio, 0403:6001 FTDI FT232R USB UART, serial A1B2C3",
-    };
-    for (int n = 4; n <= 9; ++n) {
-        expected.push_back("COM" + std::to_string(n) + ": /dev/ttyS" + std::to_string(n - 1) +
-                           " — does not exist");
-    }
-    EXPECT_EQ(tips(), expected);
-    // The closed list tells about the entry chosen.
-    EXPECT_EQ(list.toolTip().toStdString(), expected[0]);
-    list.setCurrentIndex(3);
-    EXPECT_EQ(list.toolTip().toStdString(), expected[3]);
-
-    // The loader is plugged in and COM2 moved while the window was up: opening the list
-    // looks again.
-    m_tree.UsbHid("4", "FFFF", "0012", "0100", "Tarvik Loader", "hidraw2");
-    m_ports.Override(2, "/dev/ttyS0");
-    list.showPopup();
-    expected[0] = "USB Port: boot-mode device at " + dev + "/hidraw2";
-    expected[2] = "COM2: /dev/ttyS0 — serial8250";
-    EXPECT_EQ(tips(), expected);
-    list.hidePopup();
-
-    // The demo's simulators stand behind entries no listing can see.
-    m_window->SetPortNote(1, "COM1: simulated loader on /dev/pts/7");
-    list.showPopup();
-    expected[1] = "COM1: simulated loader on /dev/pts/7";
-    EXPECT_EQ(tips(), expected);
-    list.hidePopup();
-}
-
-TEST_F(UpdaterWindowTest, ControlsSitWhereTheTemplatePutsThemInTheFontsBaseUnits) {
-    Open();
+    // Where the template puts each control, in the base units of its 10-point font.
     QFont font = QApplication::font();
     font.setPointSize(10);
     const QFontMetrics metrics(font);
@@ -274,16 +210,37 @@ TEST_F(UpdaterWindowTest, ControlsSitWhereTheTemplatePutsThemInTheFontsBaseUnits
     EXPECT_EQ(m_window->RunButton().geometry(), px(242, 26, 28, 18));
     EXPECT_EQ(m_window->Progress().geometry(), px(142, 52, 128, 14));
     EXPECT_EQ(m_window->FileEdit().geometry(), px(16, 59, 73, 15));
-    EXPECT_EQ(Find<QPushButton>("IDC_BROWSE").geometry(), px(94, 59, 34, 15));
+    EXPECT_EQ(Find("IDC_BROWSE").geometry(), px(94, 59, 34, 15));
     // The combo box keeps its closed height, not the template's open list.
-    const QRect combo = m_window->PortList().geometry();
+    const QRect combo = ports.geometry();
     EXPECT_EQ(combo.topLeft(), px(41, 17, 86, 90).topLeft());
     EXPECT_EQ(combo.width(), px(41, 17, 86, 90).width());
     EXPECT_LT(combo.height(), px(41, 17, 86, 90).height() / 2);
-}
 
-TEST_F(UpdaterWindowTest, AboutOpensForEveryIdOfItsCommandAndFromTheMenuKeys) {
-    Open();
+    // Each entry's tooltip says what is behind it; the closed list tells about the one chosen.
+    Texts tips = {"USB Port: no boot-mode device present"};
+    for (int n = 1; n <= 9; ++n) {
+        tips.push_back("COM" + std::to_string(n) + ": /dev/ttyS" + std::to_string(n - 1) +
+                       " — does not exist");
+    }
+    tips[1] = "COM1: /dev/ttyS0 — serial8250";
+    EXPECT_EQ(Items(ports, Qt::ToolTipRole), tips);
+    EXPECT_EQ(ports.toolTip().toStdString(), tips[0]);
+    ports.setCurrentIndex(3);
+    EXPECT_EQ(ports.toolTip().toStdString(), tips[3]);
+    // The loader is plugged in and COM2 moved while the window was up, and the demo's
+    // simulators stand behind an entry no listing can see: opening the list looks again.
+    m_tree.UsbHid("4", "FFFF", "0012", "0100", "Tarvik Loader", "hidraw2");
+    m_ports.Override(2, "/nonexistent/tty-two");
+    m_window->SetPortNote(1, "COM1: simulated loader on /dev/pts/7");
+    ports.showPopup();
+    tips[0] = "USB Port: boot-mode device at " + m_tree.Dev().string() + "/hidraw2";
+    tips[1] = "COM1: simulated loader on /dev/pts/7";
+    tips[2] = "COM2: /nonexistent/tty-two — does not exist";
+    EXPECT_EQ(Items(ports, Qt::ToolTipRole), tips);
+    ports.hidePopup();
+
+    // The About box opens for each id of its command and from the system menu and its keys.
     const auto opened = [&](const std::function<void()>& act) {
         QString title = "none";
         QTimer::singleShot(0, [&] {
@@ -299,51 +256,26 @@ TEST_F(UpdaterWindowTest, AboutOpensForEveryIdOfItsCommandAndFromTheMenuKeys) {
     EXPECT_EQ(opened([&] { m_window->OnSysCommand(16); }), "About Pelton upgrade tool");
     EXPECT_EQ(opened([&] { m_window->OnSysCommand(31); }), "About Pelton upgrade tool");
     EXPECT_EQ(opened([&] { m_window->OnSysCommand(32); }), "none");
-
     QMenu& menu = m_window->SystemMenu();
     ASSERT_EQ(menu.actions().size(), 1);
     EXPECT_EQ(menu.actions()[0]->text(), "&About Tarvik Firmware Utility");
     EXPECT_EQ(opened([&] { menu.actions()[0]->trigger(); }), "About Pelton upgrade tool");
     for (const auto& [key, modifiers] :
          {std::pair{Qt::Key_Menu, Qt::NoModifier}, std::pair{Qt::Key_F10, Qt::ShiftModifier}}) {
-        QTest::keyClick(&m_window->PortList(), key, modifiers);
+        QTest::keyClick(&ports, key, modifiers);
         EXPECT_TRUE(WaitUntil([&] { return menu.isVisible(); }, 5000)) << key;
         menu.hide();
     }
 }
 
-TEST_F(UpdaterWindowTest, DownloadsOverSerialThenUsbAndKeepsRunOffUntilTheOperatorConfirms) {
-    Open();
-    const Bytes image = Choose(5000);
-    Run(1);
-    ASSERT_TRUE(Finished(1));
-    EXPECT_EQ(m_serialSim->Errors(), Texts{});
-    EXPECT_EQ(m_serialSim->Flashed(), image);
-    EXPECT_EQ(m_progress, (std::vector<int>{33, 66, 100}));
-    EXPECT_EQ(m_window->StatusEdit().text(), "Download Finished!");
-
-    Run(0);
-    ASSERT_TRUE(Finished(2));
-    EXPECT_EQ(m_hidSim->Errors(), Texts{});
-    EXPECT_EQ(m_hidSim->Flashed(), image);
-    EXPECT_EQ(m_progress, (std::vector<int>{0, 33, 66, 100}));
-    EXPECT_EQ(m_boxes, (Texts{"Update: Download Finished!", "Update: Download Finished!"}));
-    EXPECT_EQ(m_runEnabledInBox, (std::vector<bool>{false, false}));
-    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Succeeded);
-}
-
 TEST_F(UpdaterWindowTest, ClosingDuringASearchEndsItAndTheWindowClosesWithNoThreadLeft) {
-    sim::SerialLoaderOptions silent;
-    silent.answerSearch = false;
-    Open(silent);
-    Choose(5000);
+    Open(sim::SerialLoaderOptions{.answerSearch = false});
     const long threads = OwnThreadCount();
-    // Esc first, then the close box.
-    for (const bool escape : {true, false}) {
+    for (const bool escape : {true, false}) {  // Esc first, then the close box
         SCOPED_TRACE(escape);
         m_window->show();
         m_window->StatusEdit().clear();
-        Run(1);
+        Run(1, 5000);
         ASSERT_TRUE(WaitUntil([&] { return m_window->StatusEdit().text() == "Search Device..."; }));
         EXPECT_TRUE(m_dlg->UpdateRunning());
         if (escape) {
@@ -359,31 +291,54 @@ TEST_F(UpdaterWindowTest, ClosingDuringASearchEndsItAndTheWindowClosesWithNoThre
     }
 }
 
-TEST_F(UpdaterWindowTest, ClosingDuringADownloadAsksAndNoFinishesItWhileYesEndsItAndCloses) {
-    sim::SerialLoaderOptions paced;
-    paced.paceAtBaud = true;  // a block takes its wire time: the download lasts long enough
+// Over serial, with a close answered No on the way, then over USB; a close answered Yes ends
+// the next download and the window.
+TEST_F(UpdaterWindowTest, DownloadsWithTheGuiThreadBeatingRunOffInTheBoxesAndAskBeforeClosing) {
+    const sim::SerialLoaderOptions paced{.paceAtBaud = true};  // a block takes its wire time
     Open(paced);
-    const Bytes image = Choose(32 * kBlockSize);
     const std::string question = "tarvik-updater: " + std::string(kConfirmStopDownload);
+    const std::string finished = "Update: Download Finished!";
     const long threads = OwnThreadCount();
-
+    const auto closeOnceUnderWay = [&] {
+        ASSERT_TRUE(WaitUntil([&] { return !m_progress.empty() && m_progress.back() > 0; }));
+        m_window->close();
+    };
     m_confirmYes = false;
-    Run(1);
-    ASSERT_TRUE(WaitUntil([&] { return !m_progress.empty() && m_progress.back() > 0; }));
-    m_window->close();
+    Heartbeat heartbeat;
+    QElapsedTimer download;
+    download.start();
+    Bytes image = Run(1, 64 * kBlockSize);
+    closeOnceUnderWay();
     ASSERT_TRUE(Finished(2));
-    EXPECT_EQ(m_boxes, (Texts{question, "Update: Download Finished!"}));
+    // Far longer than the bound, which leaves a shared machine its hiccups.
+    EXPECT_GT(download.elapsed(), 2000);
+    EXPECT_LT(heartbeat.longest, 1000);
     EXPECT_TRUE(m_window->isVisible());
+    EXPECT_EQ(m_serialSim->Errors(), Texts{});
     EXPECT_EQ(m_serialSim->Flashed(), image);
+    EXPECT_EQ(m_window->StatusEdit().text(), "Download Finished!");
+    std::vector<int> progress;  // after each block but block 0, then done
+    for (int i = 1; i < 64; ++i) {
+        progress.push_back(100 * i / 64);
+    }
+    progress.push_back(100);
+    EXPECT_EQ(m_progress, progress);
+
+    image = Run(0, 5000);
+    ASSERT_TRUE(Finished(3));
+    EXPECT_EQ(m_hidSim->Errors(), Texts{});
+    EXPECT_EQ(m_hidSim->Flashed(), image);
+    EXPECT_EQ(m_progress, (std::vector<int>{0, 33, 66, 100}));
+    EXPECT_EQ(m_boxes, (Texts{question, finished, finished}));
+    EXPECT_EQ(m_runEnabledInBox, (std::vector<bool>{false, false, false}));
     EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Succeeded);
 
     m_confirmYes = true;
     PlugSerialLoader(paced);
     Run(1);
-    ASSERT_TRUE(WaitUntil([&] { return !m_progress.empty() && m_progress.back() > 0; }));
-    m_window->close();
+    closeOnceUnderWay();
     ASSERT_TRUE(WaitUntil([&] { return !m_window->isVisible(); }));
-    EXPECT_EQ(m_boxes, (Texts{question, "Update: Download Finished!", question}));
+    EXPECT_EQ(m_boxes, (Texts{question, finished, finished, question}));
     EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Cancelled);
     EXPECT_EQ(m_window->StatusEdit().text(), " Stop !!");
     EXPECT_LT(m_progress.back(), 100);
@@ -391,9 +346,8 @@ TEST_F(UpdaterWindowTest, ClosingDuringADownloadAsksAndNoFinishesItWhileYesEndsI
 }
 
 TEST_F(UpdaterWindowTest, RepliesShowAsWrittenAndAHeldLineFreezesTheWindowOnlyForItsStallLimit) {
-    sim::SerialLoaderOptions replies;
-    replies.maintenanceReplies["%/%/"] = {'<', 'b', '>', 'v', '2', '<', '/', 'b', '>'};
-    Open(replies);
+    Open(sim::SerialLoaderOptions{
+        .maintenanceReplies = {{"%/%/", {'<', 'b', '>', 'v', '2', '<', '/', 'b', '>'}}}});
     m_window->PortList().setCurrentIndex(1);
     QTimer::singleShot(0, [this] { m_dlg->OnCommand(kIdVersion); });
     ASSERT_TRUE(WaitUntil([&] { return m_boxes.size() == 1; }));
@@ -403,46 +357,16 @@ TEST_F(UpdaterWindowTest, RepliesShowAsWrittenAndAHeldLineFreezesTheWindowOnlyFo
     ASSERT_GE(held, 0);
     ::tcflow(held, TCOOFF);
     ::close(held);
-    QElapsedTimer sinceBeat;
-    qint64 longestGap = 0;
-    int beatsAfterTheBox = 0;
-    QTimer heartbeat;
-    heartbeat.setInterval(10);
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        longestGap = std::max(longestGap, sinceBeat.restart());
-        beatsAfterTheBox += m_boxes.size() == 2 ? 1 : 0;
-    });
-    sinceBeat.start();
-    heartbeat.start();
+    Heartbeat heartbeat;
     QTimer::singleShot(0, [this] { m_dlg->OnCommand(kIdVersion); });
-    ASSERT_TRUE(WaitUntil([&] { return beatsAfterTheBox > 5; }));
+    ASSERT_TRUE(WaitUntil([&] { return m_boxes.size() == 2; }));
+    const int beats = heartbeat.beats;
+    ASSERT_TRUE(WaitUntil([&] { return heartbeat.beats > beats + 5; }));
     EXPECT_EQ(m_boxes,
               (Texts{"tarvik-updater: <b>v2</b>", "Fail: The serial port was closed or failed."}));
     // Frozen for the stall limit (a quarter of 2 s on this clock), never for good.
-    EXPECT_LT(longestGap, 20'000);
+    EXPECT_LT(heartbeat.longest, 20'000);
     EXPECT_FALSE(m_dlg->Port());
-}
-
-TEST_F(UpdaterWindowTest, TheGuiThreadKeepsBeatingThroughADownload) {
-    sim::SerialLoaderOptions paced;
-    paced.paceAtBaud = true;
-    Open(paced);
-    Choose(8 * kBlockSize);
-    QElapsedTimer sinceBeat;
-    qint64 longestGap = 0;
-    QTimer heartbeat;
-    heartbeat.setInterval(10);
-    QObject::connect(&heartbeat, &QTimer::timeout,
-                     [&] { longestGap = std::max(longestGap, sinceBeat.restart()); });
-    sinceBeat.start();
-    heartbeat.start();
-    Run(1);
-    ASSERT_TRUE(Finished(1));
-    heartbeat.stop();
-    std::printf("longest GUI heartbeat gap during the download: %lld ms\n",
-                static_cast<long long>(longestGap));
-    EXPECT_LT(longestGap, 100);
-    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Succeeded);
 }
 
 }  // namespace
