@@ -172,7 +172,7 @@ public:
     SerialOpenResult Open(const std::filesystem::path& device, std::uint32_t baud) override {
         opens.push_back({device, baud});
         if (m_error != 0) {
-            return {nullptr, {m_error, "refused by the fuzz input"}};
+            return {nullptr, {m_error, "refused by the fuzz input", {}}};
         }
         return {m_port, {}};
     }

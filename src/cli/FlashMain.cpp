@@ -20,7 +20,7 @@
 #include "hid/HidapiTransport.h"
 #include "hid/TracingHidTransport.h"
 #include "ports/PortListing.h"
-#include "serial/PosixSerialPort.h"
+#include "serial/SystemSerialPort.h"
 #include "serial/TracingSerialPort.h"
 #include "sim/HidLoaderSim.h"
 #include "sim/SerialLoaderSim.h"
@@ -39,7 +39,7 @@ struct Links {
     std::unique_ptr<sim::SerialLoaderSim> serialSim;
     std::unique_ptr<sim::HidLoaderSim> hidSim;
     std::unique_ptr<HidapiTransport> hidapi;
-    std::unique_ptr<PosixSerialPortOpener> serial;
+    std::unique_ptr<SerialPortOpener> serial;
     std::unique_ptr<WireTrace> trace;
     std::unique_ptr<TracingSerialPortOpener> tracingSerial;
     std::unique_ptr<TracingHidTransport> tracingHid;
@@ -148,7 +148,7 @@ int FlashOnePort(const FlashOptions& options, const std::string& appTitle, CliVi
         view.Note("Demo firmware: " + firmware.string());
     }
 
-    links.serial = std::make_unique<PosixSerialPortOpener>(RealClock());
+    links.serial = MakeSystemSerialPortOpener(RealClock());
     if (options.trace) {
         links.trace = std::make_unique<WireTrace>(options.trace->string());
         if (!links.trace->IsOpen()) {

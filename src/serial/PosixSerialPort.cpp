@@ -1,4 +1,5 @@
 #include "serial/PosixSerialPort.h"
+#include "serial/SystemSerialPort.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -54,7 +55,7 @@ SerialOpenResult Failure(int error, const std::string& why = {}) {
     if (!why.empty()) {
         reason += " (" + why + ")";
     }
-    return {nullptr, {error, reason}};
+    return {nullptr, {error, reason, {}}};
 }
 
 // The poll() time-out for a wait until `deadline` on `clock`: at least 1 ms while any
@@ -316,6 +317,10 @@ private:
 };
 
 }  // namespace
+
+std::unique_ptr<SerialPortOpener> MakeSystemSerialPortOpener(const Clock& clock) {
+    return std::make_unique<PosixSerialPortOpener>(clock);
+}
 
 PosixSerialPortOpener::PosixSerialPortOpener(const Clock& clock, Clock::Duration writeStallLimit)
     : m_clock(clock), m_writeStallLimit(writeStallLimit) {}

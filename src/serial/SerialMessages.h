@@ -17,7 +17,9 @@ inline constexpr const char* kSearching = "Search Device...";
 inline constexpr const char* kDeviceFound = " Device Found!";
 
 // The line that follows kPortUnavailable when the system said why `device` would not open:
-// `error` is the errno-style code of SerialOpenError. Nothing when there is no such code.
-std::optional<std::string> PortOpenFailureReason(const std::filesystem::path& device, int error);
+// `error` is the errno-style code of SerialOpenError, `systemText` the system's own words
+// for an error without such a code. Nothing when there is no code.
+std::optional<std::string> PortOpenFailureReason(const std::filesystem::path& device, int error,
+                                                 const std::string& systemText = {});
 
 }  // namespace tarvik

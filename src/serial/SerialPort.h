@@ -48,6 +48,8 @@ public:
 struct SerialOpenError {
     int error = 0;  // errno-style code
     std::string reason;
+    // The system's own words where its error has no errno-style meaning (Windows' texts).
+    std::string systemText;
 };
 
 struct SerialOpenResult {

@@ -8,7 +8,8 @@
 
 namespace tarvik {
 
-std::optional<std::string> PortOpenFailureReason(const std::filesystem::path& device, int error) {
+std::optional<std::string> PortOpenFailureReason(const std::filesystem::path& device, int error,
+                                                 const std::string& systemText) {
     if (error == 0) {
         return std::nullopt;
     }
@@ -28,7 +29,8 @@ std::optional<std::string> PortOpenFailureReason(const std::filesystem::path& de
     if (error == ENOTTY) {
         return path + " is not a serial port.";
     }
-    return path + ": " + std::generic_category().message(error) + ".";
+    return path + ": " +
+           (systemText.empty() ? std::generic_category().message(error) : systemText) + ".";
 }
 
 bool CUpdaterDlg::OpenSerialPort() {
@@ -52,7 +54,8 @@ bool CUpdaterDlg::OpenSerialPort() {
     if (!opened.port) {
         std::string text = kPortUnavailable;
         if (const auto reason =
-                device ? PortOpenFailureReason(*device, opened.error.error) : std::nullopt) {
+                device ? PortOpenFailureReason(*device, opened.error.error, opened.error.systemText)
+                       : std::nullopt) {
             text += "\n" + *reason;
         }
         MessageBox(text, std::nullopt, kMbIconHand);

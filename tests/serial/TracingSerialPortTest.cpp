@@ -97,7 +97,7 @@ protected:
 };
 
 TEST_F(TracingSerialPortTest, TracesEachOpenEachWriteOnlyBytesReadAndOneClose) {
-    m_failure = {ENOENT, "No such file or directory"};
+    m_failure = {ENOENT, "No such file or directory", {}};
     const auto failed = m_opener.Open("/dev/ttyUSB4", 9600);
     EXPECT_EQ(failed.error.reason, "No such file or directory");
     m_failure = {};

@@ -11,7 +11,7 @@
 #include "app/qt/UpdaterWindow.h"
 #include "hid/HidapiTransport.h"
 #include "image/FirmwareFiles.h"
-#include "serial/PosixSerialPort.h"
+#include "serial/SystemSerialPort.h"
 #include "sim/HidLoaderSim.h"
 #include "sim/SerialLoaderSim.h"
 
@@ -57,10 +57,10 @@ int main(int argc, char** argv) {
         hidapi = std::make_unique<HidapiTransport>();  // here, before any other thread
         hid = hidapi.get();
     }
-    PosixSerialPortOpener serial(RealClock());
+    const auto serial = MakeSystemSerialPortOpener(RealClock());
 
     qt::QtDialogView view;
-    CUpdaterDlg dlg(view, RealClock(), appTitle, {&serial, &ports, hid});
+    CUpdaterDlg dlg(view, RealClock(), appTitle, {serial.get(), &ports, hid});
     // The port list's tooltips describe this machine's own /sys and /dev.
     qt::UpdaterWindow window(dlg, view, ports, tarvik::ports::ListingRoots{});
     dlg.OnInitDialog();
