@@ -17,7 +17,7 @@
 #include "cli/ParallelFlash.h"
 #include "cli/QuietView.h"
 #include "cli/TerminalView.h"
-#include "hid/HidapiTransport.h"
+#include "hid/SystemHidTransport.h"
 #include "hid/TracingHidTransport.h"
 #include "ports/PortListing.h"
 #include "serial/SystemSerialPort.h"
@@ -38,14 +38,14 @@ struct Links {
     PortNames ports;
     std::unique_ptr<sim::SerialLoaderSim> serialSim;
     std::unique_ptr<sim::HidLoaderSim> hidSim;
-    std::unique_ptr<HidapiTransport> hidapi;
+    std::unique_ptr<HidTransport> systemHid;
     std::unique_ptr<SerialPortOpener> serial;
     std::unique_ptr<WireTrace> trace;
     std::unique_ptr<TracingSerialPortOpener> tracingSerial;
     std::unique_ptr<TracingHidTransport> tracingHid;
 
     UpdaterLinks Get() {
-        HidTransport* hid = hidSim ? static_cast<HidTransport*>(hidSim.get()) : hidapi.get();
+        HidTransport* hid = hidSim ? static_cast<HidTransport*>(hidSim.get()) : systemHid.get();
         if (tracingHid) {
             hid = tracingHid.get();
         }
@@ -135,7 +135,7 @@ int FlashOnePort(const FlashOptions& options, const std::string& appTitle, CliVi
             }
         }
     } else if (choice.index == 0) {
-        links.hidapi = std::make_unique<HidapiTransport>();
+        links.systemHid = MakeSystemHidTransport();
     }
 
     const std::filesystem::path firmware = options.demo ? DemoFirmware() : options.firmware;

@@ -1,4 +1,5 @@
 #include "hid/HidapiTransport.h"
+#include "hid/SystemHidTransport.h"
 
 #include <hidapi.h>
 
@@ -92,6 +93,10 @@ struct EnumerationFree {
 };
 
 }  // namespace
+
+std::unique_ptr<HidTransport> MakeSystemHidTransport() {
+    return std::make_unique<HidapiTransport>();
+}
 
 HidapiTransport::HidapiTransport() : m_initialised(hid_init() == 0) {}
 

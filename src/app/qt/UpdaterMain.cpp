@@ -9,7 +9,7 @@
 #include "app/UpdaterDlg.h"
 #include "app/qt/QtDialogView.h"
 #include "app/qt/UpdaterWindow.h"
-#include "hid/HidapiTransport.h"
+#include "hid/SystemHidTransport.h"
 #include "image/FirmwareFiles.h"
 #include "serial/SystemSerialPort.h"
 #include "sim/HidLoaderSim.h"
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     PortNames ports;
     std::unique_ptr<sim::SerialLoaderSim> serialSim;
     std::unique_ptr<sim::HidLoaderSim> hidSim;
-    std::unique_ptr<HidapiTransport> hidapi;
+    std::unique_ptr<HidTransport> systemHid;
     HidTransport* hid = nullptr;
     if (demo) {
         sim::SerialLoaderOptions serialOptions;
@@ -54,8 +54,8 @@ int main(int argc, char** argv) {
         hidSim = std::make_unique<sim::HidLoaderSim>(hidOptions);
         hid = hidSim.get();
     } else {
-        hidapi = std::make_unique<HidapiTransport>();  // here, before any other thread
-        hid = hidapi.get();
+        systemHid = MakeSystemHidTransport();  // here, before any other thread
+        hid = systemHid.get();
     }
     const auto serial = MakeSystemSerialPortOpener(RealClock());
 
