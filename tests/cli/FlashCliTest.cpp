@@ -8,7 +8,6 @@
 
 #include "app/UpdaterDlg.h"
 #include "cli/CliTestSupport.h"
-#include "cli/FlashOptions.h"
 #include "cli/InterruptWatch.h"
 #include "ports/PortListing.h"
 #include "serial/PortNames.h"
@@ -74,9 +73,7 @@ TEST_F(ReadmeUsageTest, HelpIsTheReadmesBlockAndVersionAndUsageErrorsExitTwo) {
     ASSERT_LT(start - 5, readme.find("\n## ", section + 1)) << "no fenced block in the section";
     const std::size_t end = readme.find("\n```\n", start);
     ASSERT_NE(end, npos);
-    const Ran help = Run({"--help"});
-    EXPECT_EQ(help, (Ran{0, cli::kFlashUsage, ""}));
-    EXPECT_EQ(readme.substr(start, end + 1 - start), help.out);
+    EXPECT_EQ(Run({"--help"}), (Ran{0, readme.substr(start, end + 1 - start), ""}));
     EXPECT_EQ(Run({"--version"}), (Ran{0, "tarvik-flash 2.0.0.0\n", ""}));
     const std::string tryHelp = "\nTry 'tarvik-flash --help'.\n";
     EXPECT_EQ(Run({}), (Ran{2, "", "tarvik-flash: give exactly one FIRMWARE file" + tryHelp}));
@@ -171,19 +168,18 @@ TEST_F(FlashCliTest, UsbDownloadOnATerminalWithOneTraceLinePerReport) {
               "Simulated USB loader: no device is touched.\nprogress 0%\nProgressing...\n"
               "progress 50%\nprogress 100%\nDownload Finished!\n4096 bytes in # s (# KiB/s)\n");
     EXPECT_EQ(run.err, "Update: Download Finished!\n");
+    // The read handle, then the write handle; one whole report a line.
     const auto lines = TraceLines(Path("usb.log"));
     ASSERT_GE(lines.size(), 2u + 2 * 42 + 2);
-    EXPECT_EQ(lines[0].substr(0, 5), "open ");  // the read handle, then the write handle
-    EXPECT_EQ(lines[1].substr(0, 5), "open ");
-    EXPECT_EQ(lines[2].substr(0, 8), "tx 00 B5");
-    EXPECT_EQ(lines[2].size(), 3 + 65 * 3 - 1);  // one whole report a line
-    EXPECT_EQ(lines[3].substr(0, 15), "tx 00 AA 00 08 ");
+    EXPECT_EQ(lines[2].size(), 3 + 65 * 3 - 1);
+    EXPECT_EQ((Strings{lines[0].substr(0, 5), lines[1].substr(0, 5), lines[2].substr(0, 8),
+                       lines[3].substr(0, 15), lines.back().substr(0, 6)}),
+              (Strings{"open ", "open ", "tx 00 B5", "tx 00 AA 00 08 ", "close "}));
     std::string ack = "rx 00 00 55 35 55";
     while (ack.size() < lines[2].size()) {
         ack += " 00";
     }
     EXPECT_NE(std::find(lines.begin(), lines.end(), ack), lines.end());
-    EXPECT_EQ(lines.back().substr(0, 6), "close ");
 }
 
 // The held line is reached through a COMn mapping, as a person names the port.
@@ -266,11 +262,9 @@ TEST_F(FlashCliTest, ListPrintsThisMachinesPortsFromSysfsAndOpensNoDevice) {
         GTEST_SKIP() << "strace cannot trace here: " << traced.Err();
     }
     ASSERT_EQ(traceStatus, 0) << traced.Err();
-    const auto opens = Lines(FileText(Path("opens.txt")));
-    EXPECT_FALSE(opens.empty());  // the program's own libraries at least: strace saw the opens
-    for (const std::string& line : opens) {
-        EXPECT_EQ(line.find("\"/dev/"), npos) << line;
-    }
+    const std::string opens = FileText(Path("opens.txt"));
+    EXPECT_NE(opens, "");  // the program's own libraries at least: strace saw the opens
+    EXPECT_EQ(opens.find("\"/dev/"), npos) << opens;
 }
 
 }  // namespace

@@ -52,13 +52,13 @@ TEST_F(ParallelFlashTest, FourDevicesAtOnceAllFlashedEachWithATraceOfItsOwn) {
     image.resize(3 * 2048, 0);
     EXPECT_EQ(loader.Flashed(), image);
     EXPECT_TRUE(loader.Rebooted());
+    EXPECT_EQ(loader.Errors(), Strings{});
 }
 
 // Three devices at the real pace of 115200 baud, several seconds each, and one that refuses
 // its second block: one child is killed part way, the others go on, then Ctrl+C.
 TEST_F(ParallelFlashTest, AKilledChildIsNamedByItsSignalAndCtrlCReachesEveryOtherChild) {
-    const auto image = PatternBytes(40 * 2048);
-    m_dir.Write("fw.bin", image);
+    m_dir.Write("fw.bin", PatternBytes(40 * 2048));
     sim::SerialLoaderOptions options;
     options.paceAtBaud = true;
     sim::SerialLoaderSim paced[3] = {sim::SerialLoaderSim(options), sim::SerialLoaderSim(options),
@@ -100,46 +100,31 @@ TEST_F(ParallelFlashTest, AKilledChildIsNamedByItsSignalAndCtrlCReachesEveryOthe
         EXPECT_EQ(ParentOf(pid), 0) << "child " << pid << " is still there";
     }
     const auto events = JsonLines(run.Out());
-    Strings results;  // result, exit status, signal, bytes of each port's one result
-    for (const auto& port : ports) {
-        for (const auto& result : Events(events, "result", port)) {
-            results.push_back(result.at("result").get<std::string>() + " " +
-                              result.at("exit").dump() + " " + result.value("signal", "-") +
-                              (port == ports[3] ? " " + result.at("bytes").dump() : ""));
-        }
-    }
-    EXPECT_EQ(results, (Strings{"interrupted 130 -", "failed 137 SIGKILL", "interrupted 130 -",
-                                "failed 1 - 2048"}));
-    Strings boxes;
-    for (const auto& box : Events(events, "message", ports[3])) {
-        boxes.push_back(box.at("caption").get<std::string>() + ": " +
-                        box.at("text").get<std::string>());
-    }
-    EXPECT_EQ(boxes, (Strings{"tarvik-flash: N,A,K", "data: NO Ack 2!"}));
     const auto& summary = events.back();
     ASSERT_EQ(summary.at("event"), "summary");
     EXPECT_EQ(summary.at("exit"), 130);
     EXPECT_EQ(summary.at("flashed"), 0);
     EXPECT_EQ(summary.at("total"), 4);
-    ASSERT_EQ(summary.at("ports").size(), 4u);
-    EXPECT_EQ(summary.at("ports")[1].at("message"), "killed by SIGKILL");
-    EXPECT_EQ(summary.at("ports")[3].at("message"), "tarvik-flash: N,A,K");
+    Strings ends;  // each port's one result event, then what its row in the summary says
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        for (const auto& result : Events(events, "result", ports[i])) {
+            ends.push_back(result.at("result").get<std::string>() + " " + result.at("exit").dump() +
+                           " " + result.value("signal", "-") + " " +
+                           (i == 3 ? result.at("bytes").dump() : ""));
+        }
+        const auto& row = summary.at("ports").at(i);
+        ends.push_back(row.at("port") == ports[i] ? row.value("message", "-") : "another port");
+    }
+    EXPECT_EQ(ends, (Strings{"interrupted 130 - ", "-", "failed 137 SIGKILL ", "killed by SIGKILL",
+                             "interrupted 130 - ", "-", "failed 1 - 2048", "tarvik-flash: N,A,K"}));
     for (const auto& loader : paced) {
         EXPECT_FALSE(loader.Rebooted());
         EXPECT_LT(loader.Pages().size(), 40u);  // ended early, not run to the end
         EXPECT_GE(loader.Pages().size(), 1u);
     }
-    // The refusing device took the first block, was sent the second, and was not rebooted.
+    // The refusing device took the first block only, and was not rebooted.
     EXPECT_EQ(refusing.Pages(), std::vector<std::uint16_t>{0x0008});
-    const auto log = refusing.Log();
-    EXPECT_NE(
-        std::find(std::find(log.begin(), log.end(), "frame 0x0008"), log.end(), "frame 0x0010"),
-        log.end());
     EXPECT_FALSE(refusing.Rebooted());
-    EXPECT_EQ(refusing.Errors(), Strings{});
-    std::vector<std::uint8_t> flashed(2 * 2048, 0);
-    std::copy(image.begin() + 2048, image.begin() + 4096, flashed.begin() + 2048);
-    EXPECT_EQ(refusing.Flashed(), flashed);
 }
 
 }  // namespace
