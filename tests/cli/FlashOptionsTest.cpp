@@ -1,118 +1,107 @@
 // The command line's words: what is accepted, what is a usage error.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "cli/FlashOptions.h"
 #include "cli/ParallelFlash.h"
 
 namespace tarvik::cli {
 namespace {
 
-std::optional<FlashOptions> Parse(std::vector<std::string> args, std::string* error = nullptr) {
-    std::string text;
-    auto options = ParseFlashOptions(args, text);
-    if (error) {
-        *error = text;
+using Args = std::vector<std::string>;
+
+// Every option `args` set, in one line, or the usage error.
+std::string Parsed(const Args& args) {
+    std::string error;
+    const auto o = ParseFlashOptions(args, error);
+    if (!o) {
+        return error;
     }
-    return options;
+    std::ostringstream text;
+    text << "action " << static_cast<int>(o->action) << " ports";
+    for (const std::string& port : o->ports) {
+        text << " " << port;
+    }
+    text << " firmware " << o->firmware.string() << (o->trace ? " trace " + o->trace->string() : "")
+         << (o->simulate ? " simulate" : "") << (o->demo ? " demo" : "")
+         << (o->quiet ? " quiet" : "") << (o->json ? " json" : "")
+         << (o->command ? " command " + *o->command + " " + o->commandText : "");
+    return text.str();
 }
 
 TEST(FlashOptionsTest, PortsAreUsbComOneToNineOrADevicePath) {
-    EXPECT_EQ(ParsePort("usb")->index, 0);
-    EXPECT_EQ(ParsePort("USB")->index, 0);
-    EXPECT_EQ(ParsePort("COM1")->index, 1);
-    EXPECT_EQ(ParsePort("com9")->index, 9);
-    const auto path = ParsePort("/dev/ttyUSB0");
-    ASSERT_TRUE(path);
-    EXPECT_EQ(path->index, 1);
-    EXPECT_EQ(path->device, std::filesystem::path("/dev/ttyUSB0"));
-    for (const char* bad : {"COM0", "COM10", "COM", "lpt1", "ttyS0", ""}) {
-        EXPECT_FALSE(ParsePort(bad)) << bad;
+    std::string read;  // each port's index in the port list, and its device if it has one
+    for (const char* port : {"usb", "USB", "COM1", "com9", "/dev/ttyUSB0", "COM0", "COM10", "COM",
+                             "lpt1", "ttyS0", ""}) {
+        const auto parsed = ParsePort(port);
+        read += !parsed ? "none "
+                        : std::to_string(parsed->index) +
+                              (parsed->device ? "=" + parsed->device->string() : "") + " ";
+    }
+    EXPECT_EQ(read, "0 0 1 9 1=/dev/ttyUSB0 none none none none none none ");
+}
+
+TEST(FlashOptionsTest, WhatIsGivenIsKeptInItsOrderAndUsageErrorsSayWhatIsWrong) {
+    const std::string oneCommandPort = "a maintenance command goes to one port: give --port once";
+    const std::pair<Args, std::string> cases[] = {
+        {{"--port", "COM3", "--trace", "t.log", "fw.out"},
+         "action 0 ports COM3 firmware fw.out trace t.log"},
+        {{"fw.bin"}, "action 0 ports usb firmware fw.bin"},
+        {{"--port", "COM1", "--port", "/dev/ttyUSB0", "--port", "usb", "--port", "com2",
+          "--simulate", "--quiet", "fw.bin"},
+         "action 0 ports COM1 /dev/ttyUSB0 usb com2 firmware fw.bin simulate quiet"},
+        {{"--demo", "--port", "COM2"}, "action 0 ports COM2 firmware  simulate demo"},
+        {{"--port", "COM1", "--json", "text", "ABCD"},
+         "action 0 ports COM1 firmware  json command text ABCD"},
+        {{"fw.bin", "--help"}, "action 1 ports firmware "},
+        {{"--list"}, "action 3 ports firmware "},
+        {{}, "give exactly one FIRMWARE file"},
+        {{"a.bin", "b.bin"}, "give exactly one FIRMWARE file"},
+        {{"--port"}, "--port needs a value"},
+        {{"--port", "COM0", "fw.bin"},
+         "unknown port 'COM0': use usb, COM1 to COM9 or a device path"},
+        {{"--fast", "fw.bin"}, "unknown option '--fast'"},
+        {{"--port", "COM1", "reset", "now"}, "reset takes no argument"},
+        {{"--demo", "fw.bin"}, "--demo flashes its own firmware; give no FIRMWARE"},
+        {{"--quiet", "--json", "fw.bin"},
+         "--quiet and --json do not go together: --json prints every event"},
+        {{"--demo", "--port", "COM1", "--port", "COM2"},
+         "--demo shows one port: give --port once at most"},
+        {{"--port", "COM1", "--port", "COM2", "reset"}, oneCommandPort},
+        {{"--port", "COM1", "--port", "COM2", "text", "ABCD"}, oneCommandPort},
+        // The same port twice, however it is spelt; paths as written, never resolved.
+        {{"--port", "COM3", "--port", "COM1", "--port", "COM1", "fw.bin"}, "COM1 is given twice"},
+        {{"--port", "COM3", "--port", "COM1", "--port", "com1", "fw.bin"}, "com1 is given twice"},
+        {{"--port", "COM3", "--port", "usb", "--port", "USB", "fw.bin"}, "USB is given twice"},
+        {{"--port", "/dev/ttyUSB0", "--port", "/dev/./ttyUSB0", "fw.bin"},
+         "/dev/./ttyUSB0 is given twice"},
+        {{"--port", "/dev/ttyUSB0", "--port", "/dev/ttyUSB0", "fw.bin"},
+         "/dev/ttyUSB0 is given twice"},
+        {{"--port", "/dev/ttyUSB0", "--port", "/dev/ttyUSB1", "fw.bin"},
+         "action 0 ports /dev/ttyUSB0 /dev/ttyUSB1 firmware fw.bin"},
+        {{"--port", "COM1", "--port", "/dev/ttyS0", "fw.bin"},
+         "action 0 ports COM1 /dev/ttyS0 firmware fw.bin"},
+    };
+    for (const auto& [args, parsed] : cases) {
+        EXPECT_EQ(Parsed(args), parsed) << testing::PrintToString(args);
     }
 }
 
-TEST(FlashOptionsTest, OneFirmwareAndKnownOptionsOnly) {
-    const auto options = Parse({"--port", "COM3", "--trace", "t.log", "fw.out"});
-    ASSERT_TRUE(options);
-    EXPECT_EQ(options->ports, std::vector<std::string>{"COM3"});
-    EXPECT_EQ(options->trace, std::filesystem::path("t.log"));
-    EXPECT_EQ(options->firmware, std::filesystem::path("fw.out"));
-    EXPECT_FALSE(options->simulate);
-    EXPECT_EQ(Parse({"fw.bin"})->ports, std::vector<std::string>{"usb"});
-
+TEST(FlashOptionsTest, EachChildGetsItsPortJsonAndATraceOfItsOwnButNotQuiet) {
     std::string error;
-    EXPECT_FALSE(Parse({}, &error));
-    EXPECT_EQ(error, "give exactly one FIRMWARE file");
-    EXPECT_FALSE(Parse({"a.bin", "b.bin"}));
-    EXPECT_FALSE(Parse({"--port"}, &error));
-    EXPECT_EQ(error, "--port needs a value");
-    EXPECT_FALSE(Parse({"--port", "COM0", "fw.bin"}, &error));
-    EXPECT_NE(error.find("unknown port 'COM0'"), std::string::npos);
-    EXPECT_FALSE(Parse({"--fast", "fw.bin"}, &error));
-    EXPECT_EQ(error, "unknown option '--fast'");
-    EXPECT_FALSE(Parse({"--demo", "fw.bin"}));
-    EXPECT_TRUE(Parse({"--demo"})->simulate);
-    EXPECT_EQ(Parse({"fw.bin", "--help"})->action, FlashOptions::Action::Help);
-}
-
-TEST(FlashOptionsTest, SeveralPortsInTheirOrderEachOnlyOnce) {
-    const auto options = Parse({"--port", "COM1", "--port", "/dev/ttyUSB0", "--port", "usb",
-                                "--port", "com2", "--simulate", "fw.bin"});
-    ASSERT_TRUE(options);
-    EXPECT_EQ(options->ports, (std::vector<std::string>{"COM1", "/dev/ttyUSB0", "usb", "com2"}));
-    std::string error;
-    for (const auto& [first, second] :
-         std::vector<std::pair<std::string, std::string>>{{"COM1", "COM1"},
-                                                          {"COM1", "com1"},
-                                                          {"usb", "USB"},
-                                                          {"/dev/ttyUSB0", "/dev/./ttyUSB0"},
-                                                          {"/dev/ttyUSB0", "/dev/ttyUSB0"}}) {
-        EXPECT_FALSE(
-            Parse({"--port", "COM3", "--port", first, "--port", second, "fw.bin"}, &error));
-        EXPECT_EQ(error, second + " is given twice");
-    }
-    EXPECT_TRUE(Parse({"--port", "/dev/ttyUSB0", "--port", "/dev/ttyUSB1", "fw.bin"}));
-    EXPECT_TRUE(Parse({"--port", "COM1", "--port", "/dev/ttyS0", "fw.bin"}));  // not resolved
-}
-
-TEST(FlashOptionsTest, QuietAndJsonExcludeEachOtherAndSeveralPortsFlashOnly) {
-    EXPECT_TRUE(Parse({"--quiet", "fw.bin"})->quiet);
-    EXPECT_TRUE(Parse({"--json", "fw.bin"})->json);
-    std::string error;
-    EXPECT_FALSE(Parse({"--quiet", "--json", "fw.bin"}, &error));
-    EXPECT_EQ(error, "--quiet and --json do not go together: --json prints every event");
-
-    EXPECT_FALSE(Parse({"--demo", "--port", "COM1", "--port", "COM2"}, &error));
-    EXPECT_EQ(error, "--demo shows one port: give --port once at most");
-    EXPECT_TRUE(Parse({"--demo", "--port", "COM2"}));
-    EXPECT_FALSE(Parse({"--port", "COM1", "--port", "COM2", "reset"}, &error));
-    EXPECT_EQ(error, "a maintenance command goes to one port: give --port once");
-    EXPECT_FALSE(Parse({"--port", "COM1", "--port", "COM2", "text", "ABCD"}, &error));
-    EXPECT_EQ(error, "a maintenance command goes to one port: give --port once");
-    EXPECT_EQ(Parse({"--port", "COM1", "--json", "text", "ABCD"})->commandText, "ABCD");
-    EXPECT_EQ(Parse({"--list"})->action, FlashOptions::Action::List);
-}
-
-TEST(FlashOptionsTest, EachChildGetsItsPortJsonAndATraceOfItsOwn) {
-    const auto options = Parse({"--trace", "/tmp/run.log", "--port", "COM1", "--port",
-                                "/dev/ttyUSB0", "--quiet", "--simulate", "images/fw.out"});
-    ASSERT_TRUE(options);
+    const auto options = ParseFlashOptions({"--trace", "/tmp/run.log", "--port", "COM1", "--port",
+                                            "/dev/ttyUSB0", "--quiet", "--simulate", "fw.out"},
+                                           error);
+    ASSERT_TRUE(options) << error;
     EXPECT_EQ(ChildArguments(*options, "/dev/ttyUSB0"),
-              (std::vector<std::string>{"--port", "/dev/ttyUSB0", "--json", "--simulate", "--trace",
-                                        "/tmp/run.log._dev_ttyUSB0", "images/fw.out"}));
-    EXPECT_EQ(TraceFileForPort("t.log", "COM1"), std::filesystem::path("t.log.COM1"));
+              (Args{"--port", "/dev/ttyUSB0", "--json", "--simulate", "--trace",
+                    "/tmp/run.log._dev_ttyUSB0", "fw.out"}));
     EXPECT_EQ(TraceFileForPort("t.log", "usb"), std::filesystem::path("t.log.usb"));
-    // What the child is given parses as one port with JSON, nothing else changed.
-    const auto child = Parse(ChildArguments(*options, "COM1"));
-    ASSERT_TRUE(child);
-    EXPECT_EQ(child->ports, std::vector<std::string>{"COM1"});
-    EXPECT_TRUE(child->json);
-    EXPECT_FALSE(child->quiet);
-    EXPECT_TRUE(child->simulate);
-    EXPECT_EQ(child->trace, std::filesystem::path("/tmp/run.log.COM1"));
-    EXPECT_EQ(child->firmware, std::filesystem::path("images/fw.out"));
-    const auto plain = Parse({"--port", "COM1", "--port", "COM2", "fw.bin"});
-    EXPECT_EQ(ChildArguments(*plain, "COM2"),
-              (std::vector<std::string>{"--port", "COM2", "--json", "fw.bin"}));
+    EXPECT_EQ(
+        ChildArguments(*ParseFlashOptions({"--port", "COM1", "--port", "COM2", "fw.bin"}, error),
+                       "COM2"),
+        (Args{"--port", "COM2", "--json", "fw.bin"}));
 }
 
 }  // namespace

@@ -4,119 +4,151 @@
 
 #include <signal.h>
 
-#include <nlohmann/json.hpp>
-
+#include "cli/CliTestSupport.h"
 #include "cli/FlashSummary.h"
 #include "cli/LineBuffer.h"
 #include "cli/PortBoard.h"
-#include "cli/StreamCapture.h"
 
 namespace tarvik::cli {
 namespace {
 
 using test::StreamCapture;
 
-std::string Status(const std::string& port, const std::string& text) {
-    return R"({"event":"status","port":")" + port + R"(","text":")" + text + R"("})";
-}
-// A change of the percent alone, or with `block` of `blocks` acknowledged.
-std::string Progress(const std::string& port, int percent, int block = 0, int blocks = 0) {
-    std::string line =
-        R"({"event":"progress","port":")" + port + R"(","percent":)" + std::to_string(percent);
-    if (blocks > 0) {
-        line += R"(,"block":)" + std::to_string(block) + R"(,"blocks":)" + std::to_string(blocks) +
-                R"(,"bytes":)" + std::to_string(block * 2048);
-    }
-    return line + "}";
-}
-std::string Message(const std::string& port, const std::string& caption, const std::string& text,
-                    bool failure) {
-    return R"({"event":"message","port":")" + port + R"(","caption":")" + caption +
-           R"(","text":")" + text + R"(","icon":")" + (failure ? "hand" : "none") + "\"}";
-}
-std::string Result(const std::string& port, const std::string& result, int exit,
-                   const std::string& seconds, int bytes = 0) {
-    return R"({"event":"result","port":")" + port + R"(","result":")" + result + R"(","exit":)" +
-           std::to_string(exit) + R"(,"seconds":)" + seconds + R"(,"bytes":)" +
-           std::to_string(bytes) + "}";
-}
+// What the children of three ports wrote, in the order it came: one flashed, one refused by
+// its device, one killed part way.
+const std::pair<std::size_t, std::string> kLines[] = {
+    {0, R"({"event":"progress","port":"COM1","percent":0})"},
+    {0, R"({"event":"status","port":"COM1","text":"Search Device..."})"},
+    {1, R"({"event":"status","port":"/dev/pts/7","text":"Search Device..."})"},
+    {2, R"({"event":"status","port":"usb","text":"Progressing..."})"},
+    {0, R"({"event":"status","port":"COM1","text":"Progressing..."})"},
+    {0, R"({"event":"progress","port":"COM1","percent":5,"block":1,"blocks":8,"bytes":2048})"},
+    {0, R"({"event":"progress","port":"COM1","percent":12,"block":2,"blocks":8,"bytes":4096})"},
+    {0, R"({"event":"progress","port":"COM1","percent":33,"block":4,"blocks":8,"bytes":8192})"},
+    {0, R"({"event":"progress","port":"COM1","percent":38,"block":4,"blocks":8,"bytes":8192})"},
+    {0, R"({"event":"progress","port":"COM1","percent":66,"block":7,"blocks":8,"bytes":14336})"},
+    {0, R"({"event":"progress","port":"COM1","percent":100})"},
+    {2, R"({"event":"progress","port":"usb","percent":20,"block":1,"blocks":5,"bytes":2048})"},
+    {1,
+     R"({"event":"message","port":"/dev/pts/7","caption":"tarvik-flash","text":"N,A,K","icon":"none"})"},
+    {1,
+     R"({"event":"message","port":"/dev/pts/7","caption":"data","text":"NO Ack 2!","icon":"none"})"},
+    {1,
+     R"({"event":"result","port":"/dev/pts/7","result":"failed","exit":1,"seconds":3.14,"bytes":2048})"},
+    {0, R"({"event":"status","port":"COM1","text":"Download Finished!"})"},
+    {0,
+     R"({"event":"message","port":"COM1","caption":"Update","text":"Download Finished!","icon":"none"})"},
+    {0,
+     R"({"event":"result","port":"COM1","result":"succeeded","exit":0,"seconds":12.34,"bytes":16384})"},
+};
 
-// Three ports as their children report them: one flashed, one refused by its device, one
-// killed part way.
-void FeedThreePorts(PortBoard& board) {
-    board.Started(0, 101);
-    board.Started(1, 102);
-    board.Started(2, 103);
-    board.TakeLine(0, Progress("COM1", 0));
-    board.TakeLine(0, Status("COM1", "Search Device..."));
-    board.TakeLine(1, Status("/dev/pts/7", "Search Device..."));
-    board.TakeLine(2, Status("usb", "Progressing..."));
-    board.TakeLine(0, Status("COM1", "Progressing..."));
-    for (const int percent : {5, 12, 33, 38, 66}) {
-        board.TakeLine(0, Progress("COM1", percent, percent / 10 + 1, 8));
-    }
-    board.TakeLine(0, Progress("COM1", 100));
-    board.TakeLine(2, Progress("usb", 20, 1, 5));
-    board.TakeLine(2, R"({"event":"status","port":"usb","te)");  // cut short by the kill
-    board.TakeLine(1, Message("/dev/pts/7", "tarvik-flash", "N,A,K", false));
-    board.TakeLine(1, Message("/dev/pts/7", "data", "NO Ack 2!", false));
-    board.TakeLine(1, Result("/dev/pts/7", "failed", 1, "3.14", 2048));
-    board.TakeErr(1, "a line on stderr\nand another\n");
-    board.Ended(1, ChildEnd{1, 0}, 3.3);
-    board.TakeLine(0, Status("COM1", "Download Finished!"));
-    board.TakeLine(0, Message("COM1", "Update", "Download Finished!", false));
-    board.TakeLine(0, Result("COM1", "succeeded", 0, "12.34", 16384));
-    board.Ended(0, ChildEnd{0, 0}, 12.5);
-    board.Ended(2, ChildEnd{128 + SIGKILL, SIGKILL}, 0.52);
-}
+struct Shown {
+    int exit;
+    std::string out;
+    std::string err;
+};
 
-const std::vector<std::string> kThreePorts = {"COM1", "/dev/pts/7", "usb"};
-
-TEST(PortBoardTest, LinesModeShowsStatusChangesTenPercentStepsMessagesAndTheTable) {
+Shown ShowThreePorts(BoardMode mode) {
     StreamCapture out;
     StreamCapture err;
-    PortBoard board(kThreePorts, BoardMode::Lines, out.File(), err.File());
-    FeedThreePorts(board);
-    EXPECT_EQ(board.Finish(false), 1);
-    EXPECT_EQ(out.Text(),
-              "COM1: progress 0%\n"
-              "COM1: Search Device...\n"
-              "/dev/pts/7: Search Device...\n"
-              "usb: Progressing...\n"
-              "COM1: Progressing...\n"
-              "COM1: progress 12%\n"
-              "COM1: progress 33%\n"
-              "COM1: progress 66%\n"
-              "COM1: progress 100%\n"
-              "usb: progress 20%\n"
-              "COM1: Download Finished!\n"
-              "PORT          RESULT       TIME\n"
-              "COM1          succeeded    12.3 s\n"
-              "/dev/pts/7    failed        3.1 s  tarvik-flash: N,A,K\n"
-              "usb           failed        0.5 s  killed by SIGKILL\n"
-              "1 of 3 devices flashed.\n");
-    EXPECT_EQ(err.Text(),
-              "/dev/pts/7: tarvik-flash: N,A,K\n"
-              "/dev/pts/7: data: NO Ack 2!\n"
-              "/dev/pts/7: a line on stderr\n"
-              "/dev/pts/7: and another\n"
-              "COM1: Update: Download Finished!\n");
+    PortBoard board({"COM1", "/dev/pts/7", "usb"}, mode, out.File(), err.File());
+    for (std::size_t port = 0; port < 3; ++port) {
+        board.Started(port, 101 + port);
+    }
+    for (const auto& [port, line] : kLines) {
+        board.TakeLine(port, line);
+    }
+    board.TakeLine(2, R"({"event":"status","port":"usb","te)");  // cut short by the kill
+    board.TakeErr(1, "a line on stderr\nand another\n");
+    board.Ended(1, ChildEnd{1, 0}, 3.3);
+    board.Ended(0, ChildEnd{0, 0}, 12.5);
+    board.Ended(2, ChildEnd{128 + SIGKILL, SIGKILL}, 0.52);
+    const int exit = board.Finish(false);
+    return {exit, out.Text(), err.Text()};
+}
+
+const std::string kTable =
+    "PORT          RESULT       TIME\n"
+    "COM1          succeeded    12.3 s\n"
+    "/dev/pts/7    failed        3.1 s  tarvik-flash: N,A,K\n"
+    "usb           failed        0.5 s  killed by SIGKILL\n"
+    "1 of 3 devices flashed.\n";
+const std::string kRefusal = "/dev/pts/7: tarvik-flash: N,A,K\n/dev/pts/7: data: NO Ack 2!\n";
+const std::string kStderr = "/dev/pts/7: a line on stderr\n/dev/pts/7: and another\n";
+
+TEST(PortBoardTest, LinesQuietAndJsonFormsOfOneRunEachEndWithTheSummary) {
+    const Shown lines = ShowThreePorts(BoardMode::Lines);
+    EXPECT_EQ(lines.exit, 1);
+    EXPECT_EQ(lines.out,
+              "COM1: progress 0%\nCOM1: Search Device...\n/dev/pts/7: Search Device...\n"
+              "usb: Progressing...\nCOM1: Progressing...\nCOM1: progress 12%\n"
+              "COM1: progress 33%\nCOM1: progress 66%\nCOM1: progress 100%\n"
+              "usb: progress 20%\nCOM1: Download Finished!\n" +
+                  kTable);
+    EXPECT_EQ(lines.err, kRefusal + "COM1: Update: Download Finished!\n" + kStderr);
+
+    const Shown quiet = ShowThreePorts(BoardMode::Quiet);
+    EXPECT_EQ(quiet.exit, 1);
+    EXPECT_EQ(quiet.out, kTable);
+    EXPECT_EQ(quiet.err, kRefusal + kStderr);
+
+    // The children's whole lines go out byte for byte, the cut one not at all; the parent
+    // writes the result the killed child never wrote, with the bytes of its last block.
+    const Shown json = ShowThreePorts(BoardMode::Json);
+    std::string passed;
+    for (const auto& [port, line] : kLines) {
+        passed += line + "\n";
+    }
+    EXPECT_EQ(json.exit, 1);
+    EXPECT_EQ(json.err, "");
+    EXPECT_EQ(
+        json.out,
+        R"({"event":"start","port":"COM1","pid":101}
+{"event":"start","port":"/dev/pts/7","pid":102}
+{"event":"start","port":"usb","pid":103}
+)" + passed +
+            R"({"event":"result","port":"usb","result":"failed","exit":137,"seconds":0.52,"bytes":2048,"signal":"SIGKILL"}
+{"event":"summary","ports":[{"port":"COM1","result":"succeeded","exit":0,"seconds":12.34},{"port":"/dev/pts/7","result":"failed","exit":1,"seconds":3.14,"message":"tarvik-flash: N,A,K","stderr":"a line on stderr\nand another\n"},{"port":"usb","result":"failed","exit":137,"seconds":0.52,"message":"killed by SIGKILL","signal":"SIGKILL"}],"flashed":1,"total":3,"exit":1}
+)");
+}
+
+TEST(PortBoardTest, QuietShowsNothingWhenEveryPortWasFlashed) {
+    StreamCapture out;
+    StreamCapture err;
+    PortBoard board({"COM1", "COM2"}, BoardMode::Quiet, out.File(), err.File());
+    for (std::size_t port = 0; port < 2; ++port) {
+        board.TakeLine(port, kLines[0].second);
+        board.TakeLine(port, kLines[16].second);  // the box that says it finished
+        board.Ended(port, {0, 0}, 1);
+    }
+    EXPECT_EQ(board.Finish(false), 0);
+    EXPECT_EQ(out.Text() + err.Text(), "");
+}
+
+PortEvent Event(const std::string& line) {
+    return ParsePortEvent(line).value();
 }
 
 TEST(PortBoardTest, TheSummaryNamesEachPortsFirstFailureAndTheExitFollowsEveryChild) {
+    const auto box = [](const std::string& caption, const std::string& text, const char* icon) {
+        return Event(R"({"event":"message","port":"p","caption":")" + caption + R"(","text":")" +
+                     text + R"(","icon":")" + icon + "\"}");
+    };
     std::vector<PortState> ports(4);
     ports[0].port = "COM1";
     ApplyEnd(ports[0], {0, 0}, 8.04);
     ports[1].port = "/dev/serial/by-id/usb-Tarvik_Cradle-if00";  // wider than the column
-    ApplyEvent(ports[1], *ParsePortEvent(Message("p", "Fail", "Timeout fail!", false)));
-    ApplyEvent(ports[1], *ParsePortEvent(Message("p", "tarvik-flash",
-                                                 "Serial Port is unavaible!\\nbusy.", true)));
+    ApplyEvent(ports[1], box("Fail", "Timeout fail!", "none"));
+    ApplyEvent(ports[1], box("tarvik-flash", "Serial Port is unavaible!\\nbusy.", "hand"));
     ApplyEnd(ports[1], {1, 0}, 5.0);
     ports[2].port = "COM3";
     ports[2].errText = "tarvik-flash: cannot write the trace t.log.COM3\n";
     ApplyEnd(ports[2], {1, 0}, 0.04);
     ports[3].port = "usb";
-    ApplyEvent(ports[3], *ParsePortEvent(Result("usb", "interrupted", 130, "100.06")));
+    ApplyEvent(
+        ports[3],
+        Event(
+            R"({"event":"result","port":"usb","result":"interrupted","exit":130,"seconds":100.06,"bytes":0})"));
     ApplyEnd(ports[3], {130, 0}, 100.2);
     // The failure box outranks the earlier plain one; the child's own time wins when it
     // gave one.
@@ -134,87 +166,10 @@ TEST(PortBoardTest, TheSummaryNamesEachPortsFirstFailureAndTheExitFollowsEveryCh
     ports.erase(ports.begin() + 1, ports.end());
     EXPECT_EQ(ParallelExitStatus(ports, false), 0);
     // A child that said "succeeded" and then crashed did not succeed.
-    ApplyEvent(ports[0], *ParsePortEvent(Result("COM1", "succeeded", 0, "1.00")));
+    ApplyEvent(ports[0], Event(kLines[17].second));
     ApplyEnd(ports[0], {128 + SIGSEGV, SIGSEGV}, 1.1);
     EXPECT_EQ(ParallelExitStatus(ports, false), 1);
     EXPECT_EQ(FirstFailure(ports[0]), "killed by SIGSEGV");
-}
-
-TEST(PortBoardTest, JsonModePassesTheChildrensObjectsThroughAndEndsWithTheSummary) {
-    StreamCapture out;
-    StreamCapture err;
-    PortBoard board(kThreePorts, BoardMode::Json, out.File(), err.File());
-    FeedThreePorts(board);
-    EXPECT_EQ(board.Finish(false), 1);
-    EXPECT_EQ(err.Text(), "");
-    std::vector<nlohmann::json> events;
-    std::string text = out.Text();
-    LineBuffer lines;
-    for (const std::string& line : lines.Take(text)) {
-        events.push_back(nlohmann::json::parse(line, nullptr, false));
-        ASSERT_TRUE(events.back().is_object()) << line;
-    }
-    EXPECT_FALSE(lines.HasPartial());
-    ASSERT_EQ(events.size(), 3u + 18u + 1u + 1u)
-        << text;  // starts, passed, made-up result, summary
-    EXPECT_EQ(text.substr(0, text.find('\n')), R"({"event":"start","port":"COM1","pid":101})");
-    // The children's lines go out byte for byte, the cut one not at all.
-    EXPECT_NE(text.find("\n" + Progress("COM1", 38, 4, 8) + "\n"), std::string::npos);
-    EXPECT_EQ(text.find(R"("te)"
-                        "\n"),
-              std::string::npos);
-    // The killed child never wrote its result: the parent writes one for it, with the bytes
-    // its last block event gave.
-    EXPECT_NE(
-        text.find(
-            R"({"event":"result","port":"usb","result":"failed","exit":137,"seconds":0.52,"bytes":2048,"signal":"SIGKILL"})"),
-        std::string::npos);
-    const nlohmann::json summary = events.back();
-    EXPECT_EQ(summary.at("event"), "summary");
-    EXPECT_EQ(summary.at("flashed"), 1);
-    EXPECT_EQ(summary.at("total"), 3);
-    EXPECT_EQ(summary.at("exit"), 1);
-    const auto& ports = summary.at("ports");
-    ASSERT_EQ(ports.size(), 3u);
-    EXPECT_EQ(ports[0].at("port"), "COM1");
-    EXPECT_EQ(ports[0].at("result"), "succeeded");
-    EXPECT_EQ(ports[0].at("seconds"), 12.34);
-    EXPECT_FALSE(ports[0].contains("message"));
-    EXPECT_EQ(ports[1].at("result"), "failed");
-    EXPECT_EQ(ports[1].at("message"), "tarvik-flash: N,A,K");
-    EXPECT_EQ(ports[1].at("stderr"), "a line on stderr\nand another\n");
-    EXPECT_EQ(ports[2].at("signal"), "SIGKILL");
-    EXPECT_EQ(ports[2].at("exit"), 137);
-}
-
-TEST(PortBoardTest, QuietShowsNothingForSuccessAndTheFailedPortsBoxesAndTableOtherwise) {
-    {
-        StreamCapture out;
-        StreamCapture err;
-        PortBoard board({"COM1", "COM2"}, BoardMode::Quiet, out.File(), err.File());
-        for (std::size_t i = 0; i < 2; ++i) {
-            const std::string port = i == 0 ? "COM1" : "COM2";
-            board.TakeLine(i, Status(port, "Progressing..."));
-            board.TakeLine(i, Progress(port, 100));
-            board.TakeLine(i, Message(port, "Update", "Download Finished!", false));
-            board.Ended(i, {0, 0}, 1);
-        }
-        EXPECT_EQ(board.Finish(false), 0);
-        EXPECT_EQ(out.Text(), "");
-        EXPECT_EQ(err.Text(), "");
-    }
-    StreamCapture out;
-    StreamCapture err;
-    PortBoard board(kThreePorts, BoardMode::Quiet, out.File(), err.File());
-    FeedThreePorts(board);
-    EXPECT_EQ(board.Finish(false), 1);
-    EXPECT_EQ(err.Text(),
-              "/dev/pts/7: tarvik-flash: N,A,K\n"
-              "/dev/pts/7: data: NO Ack 2!\n"
-              "/dev/pts/7: a line on stderr\n"
-              "/dev/pts/7: and another\n");
-    EXPECT_EQ(out.Text().substr(0, 4), "PORT");
-    EXPECT_NE(out.Text().find("1 of 3 devices flashed.\n"), std::string::npos);
 }
 
 TEST(PortBoardTest, TerminalModeRedrawsOneLinePerPortInPlaceWithItsRateAndTimeLeft) {
@@ -230,7 +185,9 @@ TEST(PortBoardTest, TerminalModeRedrawsOneLinePerPortInPlaceWithItsRateAndTimeLe
               "COM1    [##########..........]  50%  \xC3\xBC");
     EXPECT_EQ(PortBoard::TerminalLine(port, 8, 80),
               "COM1    [##########..........]  50%  \xC3\xBC\xC3\xBC\xC3\xBC xyz");
-    ApplyEvent(port, *ParsePortEvent(Message("COM1", "Fail", "Timeout fail!", false)));
+    const std::string timeout =
+        R"({"event":"message","port":"COM1","caption":"Fail","text":"Timeout fail!","icon":"none"})";
+    ApplyEvent(port, Event(timeout));
     ApplyEnd(port, {1, 0}, 6);
     EXPECT_EQ(PortBoard::TerminalLine(port, 8, 80, "1.0 KiB/s  0:01 left"),
               "COM1    [##########..........]  50%  failed: Fail: Timeout fail!");
@@ -241,16 +198,19 @@ TEST(PortBoardTest, TerminalModeRedrawsOneLinePerPortInPlaceWithItsRateAndTimeLe
     PortBoard board({"COM1", "usb"}, BoardMode::Terminal, out.File(), err.File(), 80,
                     [&] { return now; });
     board.Redraw();
-    board.Redraw();                                  // nothing changed: nothing drawn
-    board.TakeLine(1, Progress("usb", 10, 1, 128));  // one block: no rate yet
+    board.Redraw();  // nothing changed: nothing drawn
+    // One block: no rate yet.
+    board.TakeLine(
+        1, R"({"event":"progress","port":"usb","percent":10,"block":1,"blocks":128,"bytes":2048})");
     board.Redraw();
-    board.TakeLine(0, Message("COM1", "Fail", "Timeout fail!", false));
+    board.TakeLine(0, timeout);
     now += std::chrono::seconds(2);
-    board.TakeLine(1, Progress("usb", 20, 3, 128));  // 4096 bytes in 2 s, 125 blocks to go
+    // 4096 bytes in 2 s, 125 blocks to go.
+    board.TakeLine(
+        1, R"({"event":"progress","port":"usb","percent":20,"block":3,"blocks":128,"bytes":6144})");
     board.Redraw();
-    const std::string bar = "[....................]   0%  ";
-    const std::string line0 = "\r\033[KCOM1  " + bar + "\n";
-    const std::string usb0 = "\r\033[Kusb   " + bar + "\n";
+    const std::string line0 = "\r\033[KCOM1  [....................]   0%  \n";
+    const std::string usb0 = "\r\033[Kusb   [....................]   0%  \n";
     const std::string usb10 = "\r\033[Kusb   [##..................]  10%  \n";
     const std::string usb20 = "\r\033[Kusb   [####................]  20%  2.0 KiB/s  2:05 left  \n";
     // Drawn, redrawn two lines up, taken off for the message and drawn again below it, then
@@ -262,15 +222,13 @@ TEST(PortBoardTest, TerminalModeRedrawsOneLinePerPortInPlaceWithItsRateAndTimeLe
 
 TEST(PortBoardTest, LineBufferHandsOutWholeLinesOnly) {
     LineBuffer buffer;
-    EXPECT_EQ(buffer.Take("{\"a\":"), std::vector<std::string>{});
+    EXPECT_EQ(buffer.Take("{\"a\":"), test::Strings{});
     EXPECT_TRUE(buffer.HasPartial());
-    EXPECT_EQ(buffer.Take("1}\n\n{\"b\""), (std::vector<std::string>{"{\"a\":1}", ""}));
-    EXPECT_EQ(buffer.Take(":2}\n"), std::vector<std::string>{"{\"b\":2}"});
+    EXPECT_EQ(buffer.Take("1}\n\n{\"b\""), (test::Strings{"{\"a\":1}", ""}));
+    EXPECT_EQ(buffer.Take(":2}\n"), test::Strings{"{\"b\":2}"});
     EXPECT_FALSE(buffer.HasPartial());
     const auto lines = buffer.Take(std::string(LineBuffer::kMaxLine + 10, 'x') + "\nok\n");
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].size(), LineBuffer::kMaxLine);
-    EXPECT_EQ(lines[1], "ok");
+    EXPECT_EQ(lines, (test::Strings{std::string(LineBuffer::kMaxLine, 'x'), "ok"}));
 }
 
 }  // namespace

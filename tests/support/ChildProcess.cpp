@@ -6,10 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <fstream>
-#include <sstream>
+#include <map>
 #include <stdexcept>
 #include <thread>
 
@@ -18,39 +17,13 @@ namespace {
 
 std::string Slurp(const std::filesystem::path& path) {
     std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // Output files of their own for each child, so that several can run from one folder.
-std::string NextOutputName() {
+std::filesystem::path NextOutput(const std::filesystem::path& workDir) {
     static std::atomic<int> count{0};
-    return "child" + std::to_string(count++);
-}
-
-// This process's environment with `extra` laid over it; of two entries with one name, the
-// later wins.
-std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra) {
-    std::vector<std::string> merged;
-    const auto name = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
-    const auto add = [&](const std::string& entry) {
-        const auto same = std::find_if(merged.begin(), merged.end(), [&](const std::string& e) {
-            return name(e) == name(entry);
-        });
-        if (same != merged.end()) {
-            *same = entry;
-        } else {
-            merged.push_back(entry);
-        }
-    };
-    for (char** entry = environ; *entry; ++entry) {
-        add(*entry);
-    }
-    for (const auto& entry : extra) {
-        add(entry);
-    }
-    return merged;
+    return workDir / ("child" + std::to_string(count++));
 }
 
 }  // namespace
@@ -58,24 +31,33 @@ std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
                            const std::filesystem::path& workDir,
                            const std::vector<std::string>& environment)
-    : m_out(workDir / (NextOutputName() + ".out")),
-      m_err(workDir / (m_out.stem().string() + ".err")) {
+    : m_out(NextOutput(workDir).replace_extension(".out")),
+      m_err(std::filesystem::path(m_out).replace_extension(".err")) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& [fd, file] : {std::pair{1, &m_out}, std::pair{2, &m_err}}) {
+        posix_spawn_file_actions_addopen(&actions, fd, file->c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+    }
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const auto& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
     argv.push_back(nullptr);
-    std::vector<std::string> envText = MergedEnvironment(environment);
+    // This process's environment with `environment` laid over it: of two entries with one
+    // name, the later wins.
+    std::map<std::string, std::string> merged;
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry; ++entry) {
+        entries.emplace_back(*entry);
+    }
+    entries.insert(entries.end(), environment.begin(), environment.end());
+    for (const auto& entry : entries) {
+        merged[entry.substr(0, entry.find('='))] = entry;
+    }
     std::vector<char*> envp;
-    for (auto& entry : envText) {
+    for (auto& [name, entry] : merged) {
         envp.push_back(entry.data());
     }
     envp.push_back(nullptr);
@@ -131,12 +113,10 @@ std::string ChildProcess::Err() const {
 
 bool ChildProcess::WaitForOut(const std::string& text, std::chrono::seconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
+    for (bool ended = false; std::chrono::steady_clock::now() < deadline && !ended;) {
+        ended = Reaped();  // before reading, so that all it wrote is seen
         if (Out().find(text) != std::string::npos) {
             return true;
-        }
-        if (Reaped()) {
-            return Out().find(text) != std::string::npos;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
