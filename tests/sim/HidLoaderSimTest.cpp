@@ -1,7 +1,7 @@
-// What the USB road's end-to-end tests cannot see of the simulated HID loader.
+// What the USB road's end-to-end tests cannot see of the simulated HID loader: what it refuses
+// and reports, its scripted faults, its handles, and a reader woken in another thread.
 #include <algorithm>
 #include <cerrno>
-#include <functional>
 #include <future>
 #include <numeric>
 #include <thread>
@@ -41,114 +41,97 @@ const HidReport kStart = Report({0xB5});
 const HidReport kAck = Report({0x00, 'U', '5', 'U'});
 
 // A block's header and 41 data reports, written out here rather than taken from the tool's
-// builder, so that a fault in either shows.
+// builder, so that a fault in either shows. The tool's buffer is not cleared between reports:
+// the last data report, of 48 bytes, still holds the 40th's final two.
 Reports Block(std::uint16_t page, const Bytes& data) {
     const unsigned sum = std::accumulate(data.begin(), data.end(), page & 0xFFu);
-    Reports reports(42);
-    reports[0] = Report({0xAA, static_cast<std::uint8_t>(page >> 8),
-                         static_cast<std::uint8_t>(page), static_cast<std::uint8_t>(sum), 0x04});
-    for (std::size_t k = 0; k < 41; ++k) {
-        const std::size_t n = k < 40 ? 50 : 48;
-        reports[1 + k][1] = 0x55;
-        reports[1 + k][2] = static_cast<std::uint8_t>(n);
-        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(50 * k), n,
-                    reports[1 + k].begin() + 3);
+    Reports reports = {
+        Report({0xAA, static_cast<std::uint8_t>(page >> 8), static_cast<std::uint8_t>(page),
+                static_cast<std::uint8_t>(sum), 0x04})};
+    for (std::size_t at = 0; at < data.size(); at += 50) {
+        HidReport report = reports.back();
+        const std::size_t n = std::min<std::size_t>(50, data.size() - at);
+        report[1] = 0x55;
+        report[2] = static_cast<std::uint8_t>(n);
+        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(at), n, report.begin() + 3);
+        reports.push_back(report);
     }
-    // The tool's buffer is not cleared between data reports: the last, of 48, still holds
-    // the 40th's final two bytes.
-    reports[41][51] = data[1998];
-    reports[41][52] = data[1999];
     return reports;
 }
 
-void WriteAll(HidDevice& device, const Reports& reports) {
-    for (const HidReport& report : reports) {
-        ASSERT_EQ(device.Write(report), 0);
-    }
-}
-
-TEST(HidLoaderSim, BlockWithAFaultIsReportedAndNeitherAcknowledgedNorKept) {
-    struct Case {
-        std::uint16_t page;
-        std::function<void(Reports&)> change;
-        Texts errors;
-        std::vector<HidFault> faults = {};
-    };
-    const std::vector<Case> cases = {
-        {8,
-         [](Reports& r) { r[41][51] = 0x00; },
-         {"block 0x0008 data report 41: byte 51 is 0x00, expected 0xA3"}},
-        {8, [](Reports& r) { ++r[0][4]; }, {"block 0x0008: checksum 0x09, expected 0x08"}},
-        {16, [](Reports&) {}, {"block 0x0010 out of order: expected page 0x0008 or 0x0000"}},
-        // Scripted: answered with one byte, which only a tool that ignores the count takes
-        // for an answer.
-        {0, [](Reports&) {}, {}, {{.kind = HidFaultKind::ShortReport, .at = 0}}},
-    };
-    for (const auto& [page, change, errors, faults] : cases) {
-        SCOPED_TRACE(errors.empty() ? "short answer" : errors[0]);
-        HidLoaderSim bus({.faults = faults});
+TEST(HidLoaderSim, FaultyBlocksAreReportedScriptedFaultsFireAndNeitherIsKept) {
+    // After the start, `reports`: what the last write returned, the errors, the answer (over
+    // one that was there before) and the pages kept.
+    const auto send = [](const Reports& reports, std::vector<HidFault> faults) {
+        HidLoaderSim bus({.faults = std::move(faults)});
         const auto device = bus.Open("sim:hid-loader");
-        ASSERT_TRUE(device);
-        Reports reports = Block(page, Data(1));
-        change(reports);
-        ASSERT_EQ(device->Write(kStart), 0);
-        WriteAll(*device, reports);
-        EXPECT_EQ(bus.Errors(), errors);
-        HidReport answer = kAck;  // as the answer before left it
-        const HidReadResult got = device->Read(answer, faults.empty() ? 10ms : 10s);
-        EXPECT_EQ(std::pair(got.status, got.count), faults.empty()
-                                                        ? std::pair(Status::TimedOut, 0ul)
-                                                        : std::pair(Status::Report, 2ul));
-        EXPECT_EQ(answer, kAck);
-        EXPECT_EQ(bus.Pages(), Pages{});
+        int written = device->Write(kStart);
+        for (const HidReport& report : reports) {
+            EXPECT_EQ(written, 0);
+            written = device->Write(report);
+        }
+        HidReport answer = kAck;
+        const HidReadResult got = device->Read(answer, 10ms);  // an answer is there at once
+        return std::tuple(written, bus.Errors(), got.status, got.count, answer, bus.Pages());
+    };
+    // A good block of page 8, one with a byte of its fill or its checksum changed, and one
+    // cut short by a new start.
+    const Reports good = Block(8, Data(1));
+    Reports fill = good, checksum = good, cut(good.begin(), good.begin() + 10);
+    fill[41][51] = 0x00;
+    checksum[0][4] = 0x09;
+    cut.push_back(kStart);
+    const std::vector<std::pair<Reports, std::string>> faulty = {
+        {fill, "block 0x0008 data report 41: byte 51 is 0x00, expected 0xA3"},
+        {checksum, "block 0x0008: checksum 0x09, expected 0x08"},
+        {Block(16, Data(1)), "block 0x0010 out of order: expected page 0x0008 or 0x0000"},
+        {cut, "block 0x0008 cut short: 9 of 41 data reports"},
+    };
+    for (const auto& [reports, error] : faulty) {
+        SCOPED_TRACE(error);
+        EXPECT_EQ(send(reports, {}),
+                  std::tuple(0, Texts{error}, Status::TimedOut, 0ul, kAck, Pages{}));
+    }
+    // The fault, what the last write returns, and the answer's bytes, report ID included.
+    const std::vector<std::tuple<HidFault, int, std::size_t, HidReport>> scripted = {
+        {{HidFaultKind::NoAck, 0}, 0, 0, kAck},
+        {{HidFaultKind::AckAtWrongOffset, 0, 5, 1}, 0, 65, Report({'U', '5', 'U'})},
+        // One byte, which only a tool that ignores the count takes for an answer.
+        {{HidFaultKind::ShortReport, 0}, 0, 2, kAck},
+        {{HidFaultKind::WriteFails, 42, 7}, 7, 0, kAck},
+    };
+    for (const auto& [fault, written, count, answer] : scripted) {
+        SCOPED_TRACE(static_cast<int>(fault.kind));
+        EXPECT_EQ(send(good, {fault}),
+                  std::tuple(written, Texts{}, count ? Status::Report : Status::TimedOut, count,
+                             answer, Pages{}));
     }
 }
 
-TEST(HidLoaderSim, OpensAsScriptedAndCountsHandlesEvenPastTheBus) {
-    const HidAttributes app{0x1234, 0x0012, 0x0200};
-    const HidAttributes boot{0xFFFF, 0x0012, 0x0100};
-    auto bus = std::make_unique<HidLoaderSim>(HidLoaderOptions{
-        .devices = {{.path = "sim:app", .attributes = app, .refusesSecondOpen = true},
-                    {.path = "sim:boot",
-                     .attributes = boot,
-                     .loader = true,
-                     .attributesUnreadable = true}}});
+// Beside a device that is no loader, the loader answers each block once, to a reader waiting
+// in another thread, and wakes it when unplugged at the report after a one-block download.
+TEST(HidLoaderSim, CountsHandlesAnswersAWaitingReaderOnceWakesItAtTheUnplugAndOutlivesTheBus) {
+    const HidAttributes app{0x1234, 0x0012, 0x0200}, boot{0xFFFF, 0x0012, 0x0100};
+    auto bus = std::make_unique<HidLoaderSim>(
+        HidLoaderOptions{.devices = {{.path = "sim:app", .attributes = app},
+                                     {.path = "sim:boot", .attributes = boot, .loader = true}},
+                         .faults = {{.kind = HidFaultKind::DeviceGone, .at = 1 + 42}}});
     std::vector<std::pair<std::string, HidAttributes>> listed;
     for (const HidDeviceInfo& info : bus->Enumerate().value_or(std::vector<HidDeviceInfo>{})) {
         listed.emplace_back(info.path, info.attributes);
     }
     EXPECT_EQ(listed, (decltype(listed){{"sim:app", app}, {"sim:boot", boot}}));
-
-    auto first = bus->Open("sim:app");
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->GetAttributes(), app);
-    EXPECT_FALSE(bus->Open("sim:app"));
-    auto loader = bus->Open("sim:boot");
-    ASSERT_TRUE(loader);
-    EXPECT_EQ(loader->GetAttributes(), std::nullopt);
+    auto other = bus->Open("sim:app");
+    const auto writer = bus->Open("sim:boot");
+    const auto reader = bus->Open("sim:boot");
+    ASSERT_TRUE(other && writer && reader);
     EXPECT_FALSE(bus->Open("sim:none"));
-    EXPECT_EQ(bus->OpenHandles(), 2);
-    EXPECT_EQ(first->Write(kStart), 0);
+    EXPECT_EQ(bus->OpenHandles(), 3);
+    EXPECT_EQ(other->Write(kStart), 0);
     EXPECT_EQ(bus->Errors(), Texts{"report to sim:app, which is no loader"});
-    first.reset();
-    EXPECT_TRUE(bus->Open("sim:app"));
-    loader.reset();
-    EXPECT_EQ(bus->OpenHandles(), 0);
-    EXPECT_EQ(bus->OpenCalls(), (Texts{"sim:app", "sim:app", "sim:boot", "sim:none", "sim:app"}));
+    other.reset();
+    EXPECT_EQ(bus->OpenHandles(), 2);
 
-    auto late = bus->Open("sim:boot");
-    bus.reset();
-    EXPECT_EQ(late->Write(kStart), 0);
-    late.reset();
-}
-
-// Each block is answered once, when its last report is in, waking a reader in another thread.
-TEST(HidLoaderSim, CleanDownloadIsAnsweredBlockByBlockToAWaitingReaderAndKeptUntilTheUnplug) {
-    // Unplugged at the first report after the download: the start is report 0.
-    HidLoaderSim bus({.faults = {{.kind = HidFaultKind::DeviceGone, .at = 1 + 2 * 42}}});
-    const auto writer = bus.Open("sim:hid-loader");
-    const auto reader = bus.Open("sim:hid-loader");
-    ASSERT_TRUE(writer && reader);
     const auto readInThread = [&] {
         auto read = std::async(std::launch::async, [&] {
             HidReport answer;
@@ -159,35 +142,28 @@ TEST(HidLoaderSim, CleanDownloadIsAnsweredBlockByBlockToAWaitingReaderAndKeptUnt
         std::this_thread::sleep_for(50ms);  // lets the reader block first
         return read;
     };
-    const Bytes first = Data(1), last = Data(2);
+    const Reports block = Block(0, Data(1));
     ASSERT_EQ(writer->Write(kStart), 0);
-    for (const auto& [page, data] : {std::pair{8, &first}, std::pair{0, &last}}) {
-        const Reports block = Block(static_cast<std::uint16_t>(page), *data);
-        WriteAll(*writer, Reports(block.begin(), block.end() - 1));
-        auto answered = readInThread();
-        ASSERT_EQ(writer->Write(block.back()), 0);
-        ASSERT_EQ(answered.wait_for(10s), std::future_status::ready);
-        EXPECT_EQ(answered.get(), std::tuple(Status::Report, 65u, kAck));
-        HidReport again{};
-        EXPECT_EQ(reader->Read(again, 10ms).status, Status::TimedOut);  // one answer a block
+    for (auto report = block.begin(); report + 1 != block.end(); ++report) {
+        ASSERT_EQ(writer->Write(*report), 0);
     }
-    EXPECT_EQ(bus.Errors(), Texts{});
-    EXPECT_EQ(bus.Log(), (Texts{"start", "block 0x0008", "block 0x0000"}));
-    EXPECT_EQ(bus.Pages(), (Pages{8, 0}));
-    Bytes flashed = last;
-    flashed.insert(flashed.end(), first.begin(), first.end());
-    EXPECT_EQ(bus.Flashed(), flashed);
+    auto answered = readInThread();
+    ASSERT_EQ(writer->Write(block.back()), 0);
+    ASSERT_EQ(answered.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(answered.get(), std::tuple(Status::Report, 65u, kAck));
+    HidReport answer{};
+    EXPECT_EQ(reader->Read(answer, 10ms).status, Status::TimedOut);  // one answer a block
 
     auto unplugged = readInThread();
     EXPECT_EQ(writer->Write(Report({0xAA})), ENODEV);
     ASSERT_EQ(unplugged.wait_for(10s), std::future_status::ready);
     EXPECT_EQ(std::get<0>(unplugged.get()), Status::DeviceGone);
-    EXPECT_EQ(writer->Write(kStart), ENODEV);
-    HidReport answer{};
     EXPECT_EQ(reader->Read(answer, 10s).status, Status::DeviceGone);
-    const auto present = bus.Enumerate();
-    EXPECT_TRUE(present && present->empty());
-    EXPECT_FALSE(bus.Open("sim:hid-loader"));
+    const auto present = bus->Enumerate();
+    EXPECT_TRUE(present && present->size() == 1);  // the other device stays
+    EXPECT_FALSE(bus->Open("sim:boot"));
+    bus.reset();
+    EXPECT_EQ(writer->Write(kStart), ENODEV);  // the handle outlives the bus
 }
 
 }  // namespace
