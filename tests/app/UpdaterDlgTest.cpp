@@ -1,4 +1,5 @@
-// The dialog's shell: start values, initialisation, data exchange and the two kinds of box.
+// The dialog's shell: start values, initialisation, data exchange, the two kinds of box,
+// conversion failures, the message map and the status shared with the workers.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -54,7 +55,7 @@ protected:
     CUpdaterDlg m_dlg{m_view, RealClock(), "tarvik-updater"};
 };
 
-TEST_F(UpdaterDlgTest, StartsWithTheDescribedValuesInitialisesToUsbAndExchangesDataBothWays) {
+TEST_F(UpdaterDlgTest, StartsInitialisesExchangesDataShowsBoxesDispatchesCommandsAndSharesStatus) {
     const auto numbers = [&] {
         return std::tuple(m_dlg.m_nPort, m_dlg.m_nBaud, int{m_dlg.m_bIdle},
                           int{m_dlg.m_bHidReading}, int{m_dlg.m_bHidAck});
@@ -84,25 +85,62 @@ TEST_F(UpdaterDlgTest, StartsWithTheDescribedValuesInitialisesToUsbAndExchangesD
         std::tuple(3, "typed", "notes", "KÉ99"));
     m_view.Type([](DialogData& c) { c.m_strCommand = "KE990"; });
     EXPECT_FALSE(m_dlg.UpdateData(true));
-    EXPECT_EQ(m_view.Boxes(),
-              Events{"appbox tarvik-updater: Please enter no more than 4 characters."});
-    m_dlg.SetStatus("Progressing...");
-    EXPECT_EQ(m_view.Controls().m_strStatus, "Progressing...");
-    EXPECT_EQ(m_view.Events().back(), "status Progressing...");
-}
+    m_view.Type([](DialogData& c) { c.m_strCommand = ""; });
 
-TEST_F(UpdaterDlgTest, WindowBoxTakesTheCallersCaptionOrTheApplicationTitleTheExecutablesName) {
+    // The window's box takes the caller's caption or the application title, the executable's
+    // name; the application box, that title and an exclamation.
     m_dlg.MessageBox("Serial Port is unavaible!", std::nullopt, kMbIconHand);
     m_dlg.MessageBox("NO Ack!", "UCLRU");
     m_dlg.AfxMessageBox("This is not a ELF file");
     EXPECT_EQ(m_view.BoxRequests(),
               (std::vector<MessageBoxRequest>{
+                  {MessageKind::Application, "tarvik-updater",
+                   "Please enter no more than 4 characters.", 0x30},
                   {MessageKind::Window, "tarvik-updater", "Serial Port is unavaible!", 0x10},
                   {MessageKind::Window, "UCLRU", "NO Ack!", 0x00},
                   {MessageKind::Application, "tarvik-updater", "This is not a ELF file", 0x30}}));
     EXPECT_EQ(std::tuple(ApplicationTitle("/usr/bin/tarvik-flash"),
                          ApplicationTitle("build/Updater.exe"), ApplicationTitle("tarvik-updater")),
               std::tuple("tarvik-flash", "Updater", "tarvik-updater"));
+
+    // The message map runs the handler of each known id, and nothing for any other.
+    m_dlg.m_strCradleId = "ABCDEF123456";
+    EXPECT_TRUE(m_dlg.OnCommand(kIdClearCradleId));
+    EXPECT_EQ(m_dlg.m_strCradleId, "");
+    // "Search...": title, extension and folder of the chosen file; Cancel changes nothing.
+    for (const auto& choice : {std::optional<std::filesystem::path>("/fw/v1.2/app.v3.OUT"),
+                               std::optional<std::filesystem::path>()}) {
+        m_view.QueueFileChoice(choice);
+        EXPECT_TRUE(m_dlg.OnCommand(kIdBrowse));
+        EXPECT_EQ(std::tuple(m_dlg.m_strFileTitle, m_dlg.m_strFileExt, m_dlg.m_strFileFolder,
+                             m_view.Controls().m_strFileTitle),
+                  std::tuple("app.v3", "OUT", "/fw/v1.2", "app.v3"));
+    }
+    // Stop while idle; ids of no entry do nothing at all.
+    EXPECT_TRUE(m_dlg.OnCommand(kIdStop));
+    const auto before = m_view.Events();
+    EXPECT_FALSE(m_dlg.OnCommand(1099));
+    EXPECT_FALSE(m_dlg.OnCommand(0));
+    EXPECT_EQ(m_view.Events(), before);
+    EXPECT_EQ(before.back(), "status  Stop !!");
+    EXPECT_EQ(m_dlg.OnClose(), CloseAnswer::Close);
+
+    // Workers and the window share the status without a race. It is exchanged both ways, so
+    // the window may copy back a text the worker has since replaced: start from one of the
+    // worker's texts.
+    m_dlg.SetStatus(" Device Found!");
+    std::thread worker([&] {
+        for (int i = 0; i < 200; ++i) {
+            m_dlg.SetStatus(i % 2 ? "Search Device..." : " Device Found!");
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        m_dlg.UpdateData(true);
+        m_dlg.UpdateData(false);
+    }
+    worker.join();
+    const std::string last = m_view.Controls().m_strStatus;
+    EXPECT_TRUE(last == "Search Device..." || last == " Device Found!") << last;
 }
 
 TEST_F(UpdaterDlgTest, ConversionFailuresReachTheOperatorInTheirOwnKindOfBox) {
@@ -133,49 +171,6 @@ TEST_F(UpdaterDlgTest, ConversionFailuresReachTheOperatorInTheirOwnKindOfBox) {
     EXPECT_EQ(m_view.Boxes().size(), 4u);
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"app.out", "junk.out"}));
     EXPECT_TRUE(m_view.RunEnabled());
-}
-
-TEST_F(UpdaterDlgTest, MessageMapRunsTheHandlerOfEachKnownIdAndNothingElse) {
-    m_dlg.OnInitDialog();
-    m_dlg.m_strCradleId = "ABCDEF123456";
-    EXPECT_TRUE(m_dlg.OnCommand(kIdClearCradleId));
-    EXPECT_EQ(m_dlg.m_strCradleId, "");
-    // "Search...": title, extension and folder of the chosen file; Cancel changes nothing.
-    for (const auto& choice : {std::optional<std::filesystem::path>("/fw/v1.2/app.v3.OUT"),
-                               std::optional<std::filesystem::path>()}) {
-        m_view.QueueFileChoice(choice);
-        EXPECT_TRUE(m_dlg.OnCommand(kIdBrowse));
-        EXPECT_EQ(std::tuple(m_dlg.m_strFileTitle, m_dlg.m_strFileExt, m_dlg.m_strFileFolder,
-                             m_view.Controls().m_strFileTitle),
-                  std::tuple("app.v3", "OUT", "/fw/v1.2", "app.v3"));
-    }
-    // Stop while idle; ids of no entry do nothing at all.
-    EXPECT_TRUE(m_dlg.OnCommand(kIdStop));
-    const auto before = m_view.Events();
-    EXPECT_FALSE(m_dlg.OnCommand(1099));
-    EXPECT_FALSE(m_dlg.OnCommand(0));
-    EXPECT_EQ(m_view.Events(), before);
-    EXPECT_EQ(before.back(), "status  Stop !!");
-    EXPECT_EQ(m_dlg.OnClose(), CloseAnswer::Close);
-}
-
-TEST_F(UpdaterDlgTest, WorkersAndTheWindowShareTheStatusWithoutARace) {
-    m_dlg.OnInitDialog();
-    // The status edit is exchanged both ways, so the window may copy back a text the worker
-    // has since replaced: start from one of the worker's texts.
-    m_dlg.SetStatus(" Device Found!");
-    std::thread worker([&] {
-        for (int i = 0; i < 200; ++i) {
-            m_dlg.SetStatus(i % 2 ? "Search Device..." : " Device Found!");
-        }
-    });
-    for (int i = 0; i < 200; ++i) {
-        m_dlg.UpdateData(true);
-        m_dlg.UpdateData(false);
-    }
-    worker.join();
-    const std::string last = m_view.Controls().m_strStatus;
-    EXPECT_TRUE(last == "Search Device..." || last == " Device Found!") << last;
 }
 
 }  // namespace

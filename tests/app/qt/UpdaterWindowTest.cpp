@@ -45,6 +45,19 @@ bool WaitUntil(const std::function<bool()>& done, int ms = 60'000) {
     return QTest::qWaitFor(done, ms);
 }
 
+std::string S(const QString& text) {
+    return text.toStdString();
+}
+
+// Each entry of a list by `role`.
+Texts Items(const QComboBox& list, int role = Qt::DisplayRole) {
+    Texts texts;
+    for (int i = 0; i < list.count(); ++i) {
+        texts.push_back(S(list.itemData(i, role).toString()));
+    }
+    return texts;
+}
+
 // The longest the GUI thread went without running a 10 ms timer, and how often it ran.
 struct Heartbeat : QTimer {
     Heartbeat() {
@@ -67,11 +80,10 @@ protected:
     void Open(std::optional<sim::SerialLoaderOptions> serial = sim::SerialLoaderOptions{}) {
         if (serial) {
             PlugSerialLoader(*serial);
-            m_hidSim =
-                std::make_unique<sim::HidLoaderSim>(sim::HidLoaderOptions{.clock = &m_clock});
         }
-        m_dlg = std::make_unique<CUpdaterDlg>(m_view, m_clock, "tarvik-updater",
-                                              UpdaterLinks{&m_opener, &m_ports, m_hidSim.get()});
+        m_dlg = std::make_unique<CUpdaterDlg>(
+            m_view, m_clock, "tarvik-updater",
+            UpdaterLinks{&m_opener, &m_ports, serial ? &m_hidSim : nullptr});
         m_window = std::make_unique<UpdaterWindow>(*m_dlg, m_view, m_ports, m_tree.Roots());
         m_dlg->OnInitDialog();
         m_window->show();
@@ -87,12 +99,12 @@ protected:
         m_ports.Override(1, m_serialSim->DevicePath());
     }
 
-    // Every box is recorded with the Run button's state while it is up, then answered. A box
-    // that would read its text as markup is marked.
+    // Every box is recorded, then answered; marked when it would read its text as markup, and
+    // when Run can be pressed while it is up.
     void Answer(QMessageBox& box) {
-        m_boxes.push_back(box.windowTitle().toStdString() + ": " + box.text().toStdString() +
-                          (box.textFormat() == Qt::PlainText ? "" : " [markup]"));
-        m_runEnabledInBox.push_back(m_window->RunButton().isEnabled());
+        m_boxes.push_back(S(box.windowTitle()) + ": " + S(box.text()) +
+                          (box.textFormat() == Qt::PlainText ? "" : " [markup]") +
+                          (m_window->RunButton().isEnabled() ? " [Run on]" : ""));
         const auto answer = box.button(QMessageBox::Ok) ? QMessageBox::Ok
                             : m_confirmYes              ? QMessageBox::Yes
                                                         : QMessageBox::No;
@@ -101,17 +113,15 @@ protected:
 
     // Chooses an image of `size` bytes and runs it to the loader at `port`; the image as
     // flashed, in whole blocks.
-    Bytes Run(int port, std::size_t size = 0) {
+    Bytes Run(int port, std::size_t size) {
         Bytes image = test::PatternBytes(size, static_cast<unsigned>(size));
-        if (size != 0) {
-            const FirmwareFile file = FirmwareFileFromPath(m_dir.Write("fw.bin", image));
-            {
-                std::lock_guard lock(m_dlg->m_dataLock);
-                m_dlg->m_strFileFolder = file.folder;
-                m_dlg->m_strFileExt = file.ext;
-            }
-            m_window->FileEdit().setText(QString::fromStdString(file.title));
+        const FirmwareFile file = FirmwareFileFromPath(m_dir.Write("fw.bin", image));
+        {
+            std::lock_guard lock(m_dlg->m_dataLock);
+            m_dlg->m_strFileFolder = file.folder;
+            m_dlg->m_strFileExt = file.ext;
         }
+        m_window->FileEdit().setText(QString::fromStdString(file.title));
         m_progress.clear();
         m_window->PortList().setCurrentIndex(port);
         m_window->RunButton().click();
@@ -137,60 +147,45 @@ protected:
     PosixSerialPortOpener m_opener{m_clock};
     PortNames m_ports{[](const std::string&) { return std::optional<std::string>(); }};
     std::unique_ptr<sim::SerialLoaderSim> m_serialSim;
-    std::unique_ptr<sim::HidLoaderSim> m_hidSim;
+    sim::HidLoaderSim m_hidSim{{.clock = &m_clock}};
     QtDialogView m_view;
     std::unique_ptr<CUpdaterDlg> m_dlg;
     std::unique_ptr<UpdaterWindow> m_window;  // goes before the dialog, as in the program
     Texts m_boxes;
-    std::vector<bool> m_runEnabledInBox;
     std::vector<int> m_progress;
     bool m_confirmYes = true;
 };
 
-// Each entry of the port list by `role`.
-Texts Items(const QComboBox& list, int role = Qt::DisplayRole) {
-    Texts texts;
-    for (int i = 0; i < list.count(); ++i) {
-        texts.push_back(list.itemData(i, role).toString().toStdString());
-    }
-    return texts;
-}
-
 TEST_F(UpdaterWindowTest, StartsOnUsbWithTheTemplatesControlsTooltipsThatLookAgainAndAnAboutBox) {
     m_tree.Uart8250("ttyS0", "4");  // the listing is of the machine given from the start
     Open(std::nullopt);
-    QComboBox& ports = m_window->PortList();
-    EXPECT_EQ(ports.currentIndex(), 0);
-    EXPECT_EQ(m_window->focusWidget(), &ports);
+    UpdaterWindow& w = *m_window;
+    QComboBox& ports = w.PortList();
     EXPECT_EQ(Items(ports), (Texts{"USB Port", "COM1", "COM2", "COM3", "COM4", "COM5", "COM6",
                                    "COM7", "COM8", "COM9"}));
-    EXPECT_EQ(m_window->windowIcon().availableSizes(),
+    EXPECT_EQ(
+        std::tuple(ports.currentIndex(), w.focusWidget() == &ports, S(w.windowTitle()),
+                   S(w.FileEdit().text() + w.StatusEdit().text() + w.CommandEdit().text()),
+                   w.CommandEdit().maxLength(), w.Progress().value(), w.RunButton().isEnabled(),
+                   S(w.RunButton().text()), Find("IDC_STOP").isEnabled()),
+        std::tuple(0, true, "Olmen V1.00  05-08-2014", "", 4, 0, true, "Run ", false));
+    EXPECT_EQ(w.windowIcon().availableSizes(),
               (QList<QSize>{{16, 16}, {32, 32}, {48, 48}, {256, 256}}));
-    EXPECT_EQ(m_window->FileEdit().text() + m_window->StatusEdit().text() +
-                  m_window->CommandEdit().text(),
-              "");
-    EXPECT_EQ(m_window->CommandEdit().maxLength(), 4);
-    EXPECT_EQ(m_window->Progress().value(), 0);
-    EXPECT_TRUE(m_window->RunButton().isEnabled());
-    EXPECT_EQ(m_window->RunButton().text(), "Run ");
-    EXPECT_FALSE(Find("IDC_STOP").isEnabled());
     for (const char* name : {"IDC_STOP", "IDC_COMMAND", "IDC_COMMAND_TEXT", "IDC_RESET",
                              "IDC_VERSION", "IDC_CRADLE_ID"}) {
         EXPECT_TRUE(Find(name).isHidden()) << name;
     }
-    for (QPushButton* button : m_window->findChildren<QPushButton*>()) {
-        EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->objectName().data();
+    for (QPushButton* button : w.findChildren<QPushButton*>()) {
+        EXPECT_FALSE(button->isDefault() || button->autoDefault()) << S(button->objectName());
     }
-    // The tab order is the template's order, over the controls shown.
-    Texts tabOrder;
+    Texts tabOrder;  // the template's order, over the controls shown
     QWidget* widget = &ports;
     do {
-        if (widget->objectName().startsWith("IDC_") && widget->isVisibleTo(m_window.get()) &&
+        if (widget->objectName().startsWith("IDC_") && widget->isVisibleTo(&w) &&
             (widget->focusPolicy() & Qt::TabFocus)) {
-            tabOrder.push_back(widget->objectName().toStdString());
+            tabOrder.push_back(S(widget->objectName()));
         }
-        widget = widget->nextInFocusChain();
-    } while (widget != &ports);
+    } while ((widget = widget->nextInFocusChain()) != &ports);
     EXPECT_EQ(tabOrder,
               (Texts{"IDC_PORT", "IDC_FILE_NAME", "IDC_BROWSE", "IDC_STATUS", "IDC_RUN"}));
 
@@ -200,39 +195,37 @@ TEST_F(UpdaterWindowTest, StartsOnUsbWithTheTemplatesControlsTooltipsThatLookAga
     const QFontMetrics metrics(font);
     const double baseX = std::round(
         metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 52.0);
-    const double baseY = metrics.height();
-    const auto px = [&](int x, int y, int w, int h) {
-        return QRect(std::lround(x * baseX / 4), std::lround(y * baseY / 8),
-                     std::lround(w * baseX / 4), std::lround(h * baseY / 8));
+    const auto px = [&](int x, int y, int width, int height) {
+        return QRect(std::lround(x * baseX / 4), std::lround(y * metrics.height() / 8.0),
+                     std::lround(width * baseX / 4), std::lround(height * metrics.height() / 8.0));
     };
-    EXPECT_EQ(m_window->size(), px(0, 0, 275, 89).size());
-    EXPECT_EQ(m_window->windowTitle(), "Olmen V1.00  05-08-2014");
-    EXPECT_EQ(m_window->RunButton().geometry(), px(242, 26, 28, 18));
-    EXPECT_EQ(m_window->Progress().geometry(), px(142, 52, 128, 14));
-    EXPECT_EQ(m_window->FileEdit().geometry(), px(16, 59, 73, 15));
-    EXPECT_EQ(Find("IDC_BROWSE").geometry(), px(94, 59, 34, 15));
+    EXPECT_EQ(w.size(), px(0, 0, 275, 89).size());
+    for (const auto& [name, rect] : {std::pair{"IDC_RUN", px(242, 26, 28, 18)},
+                                     std::pair{"IDC_PROGRESS", px(142, 52, 128, 14)},
+                                     std::pair{"IDC_FILE_NAME", px(16, 59, 73, 15)},
+                                     std::pair{"IDC_BROWSE", px(94, 59, 34, 15)}}) {
+        EXPECT_EQ(Find(name).geometry(), rect) << name;
+    }
     // The combo box keeps its closed height, not the template's open list.
-    const QRect combo = ports.geometry();
-    EXPECT_EQ(combo.topLeft(), px(41, 17, 86, 90).topLeft());
-    EXPECT_EQ(combo.width(), px(41, 17, 86, 90).width());
-    EXPECT_LT(combo.height(), px(41, 17, 86, 90).height() / 2);
+    const QRect combo = ports.geometry(), open = px(41, 17, 86, 90);
+    EXPECT_EQ(std::pair(combo.topLeft(), combo.width()), std::pair(open.topLeft(), open.width()));
+    EXPECT_LT(combo.height(), open.height() / 2);
 
     // Each entry's tooltip says what is behind it; the closed list tells about the one chosen.
-    Texts tips = {"USB Port: no boot-mode device present"};
-    for (int n = 1; n <= 9; ++n) {
+    Texts tips = {"USB Port: no boot-mode device present", "COM1: /dev/ttyS0 — serial8250"};
+    for (int n = 2; n <= 9; ++n) {
         tips.push_back("COM" + std::to_string(n) + ": /dev/ttyS" + std::to_string(n - 1) +
                        " — does not exist");
     }
-    tips[1] = "COM1: /dev/ttyS0 — serial8250";
     EXPECT_EQ(Items(ports, Qt::ToolTipRole), tips);
-    EXPECT_EQ(ports.toolTip().toStdString(), tips[0]);
+    EXPECT_EQ(S(ports.toolTip()), tips[0]);
     ports.setCurrentIndex(3);
-    EXPECT_EQ(ports.toolTip().toStdString(), tips[3]);
+    EXPECT_EQ(S(ports.toolTip()), tips[3]);
     // The loader is plugged in and COM2 moved while the window was up, and the demo's
     // simulators stand behind an entry no listing can see: opening the list looks again.
     m_tree.UsbHid("4", "FFFF", "0012", "0100", "Tarvik Loader", "hidraw2");
     m_ports.Override(2, "/nonexistent/tty-two");
-    m_window->SetPortNote(1, "COM1: simulated loader on /dev/pts/7");
+    w.SetPortNote(1, "COM1: simulated loader on /dev/pts/7");
     ports.showPopup();
     tips[0] = "USB Port: boot-mode device at " + m_tree.Dev().string() + "/hidraw2";
     tips[1] = "COM1: simulated loader on /dev/pts/7";
@@ -242,24 +235,25 @@ TEST_F(UpdaterWindowTest, StartsOnUsbWithTheTemplatesControlsTooltipsThatLookAga
 
     // The About box opens for each id of its command and from the system menu and its keys.
     const auto opened = [&](const std::function<void()>& act) {
-        QString title = "none";
+        std::string title = "none";
         QTimer::singleShot(0, [&] {
             if (QWidget* modal = QApplication::activeModalWidget()) {
-                title = modal->windowTitle();
+                title = S(modal->windowTitle());
                 QTest::keyClick(modal, Qt::Key_Return);  // OK is the About box's default
             }
         });
         act();
         QCoreApplication::processEvents();
-        return title.toStdString();
+        return title;
     };
-    EXPECT_EQ(opened([&] { m_window->OnSysCommand(16); }), "About Pelton upgrade tool");
-    EXPECT_EQ(opened([&] { m_window->OnSysCommand(31); }), "About Pelton upgrade tool");
-    EXPECT_EQ(opened([&] { m_window->OnSysCommand(32); }), "none");
-    QMenu& menu = m_window->SystemMenu();
+    QMenu& menu = w.SystemMenu();
     ASSERT_EQ(menu.actions().size(), 1);
-    EXPECT_EQ(menu.actions()[0]->text(), "&About Tarvik Firmware Utility");
-    EXPECT_EQ(opened([&] { menu.actions()[0]->trigger(); }), "About Pelton upgrade tool");
+    EXPECT_EQ(S(menu.actions()[0]->text()), "&About Tarvik Firmware Utility");
+    const std::string about = "About Pelton upgrade tool";
+    EXPECT_EQ(
+        (Texts{opened([&] { w.OnSysCommand(16); }), opened([&] { w.OnSysCommand(31); }),
+               opened([&] { w.OnSysCommand(32); }), opened([&] { menu.actions()[0]->trigger(); })}),
+        (Texts{about, about, "none", about}));
     for (const auto& [key, modifiers] :
          {std::pair{Qt::Key_Menu, Qt::NoModifier}, std::pair{Qt::Key_F10, Qt::ShiftModifier}}) {
         QTest::keyClick(&ports, key, modifiers);
@@ -268,10 +262,13 @@ TEST_F(UpdaterWindowTest, StartsOnUsbWithTheTemplatesControlsTooltipsThatLookAga
     }
 }
 
-TEST_F(UpdaterWindowTest, ClosingDuringASearchEndsItAndTheWindowClosesWithNoThreadLeft) {
+// Closes during a search, by Esc and by the close box; a download over serial with a close
+// answered No on the way, and one over USB; maintenance replies and a held line; a close
+// answered Yes that ends the next download and the window.
+TEST_F(UpdaterWindowTest, ClosesSearchesDownloadsWithTheGuiThreadBeatingAndAsksBeforeClosing) {
     Open(sim::SerialLoaderOptions{.answerSearch = false});
     const long threads = OwnThreadCount();
-    for (const bool escape : {true, false}) {  // Esc first, then the close box
+    for (const bool escape : {true, false}) {
         SCOPED_TRACE(escape);
         m_window->show();
         m_window->StatusEdit().clear();
@@ -284,21 +281,14 @@ TEST_F(UpdaterWindowTest, ClosingDuringASearchEndsItAndTheWindowClosesWithNoThre
             m_window->close();
         }
         ASSERT_TRUE(WaitUntil([&] { return !m_window->isVisible(); }));
-        EXPECT_FALSE(m_dlg->UpdateRunning());
-        EXPECT_EQ(OwnThreadCount(), threads);
-        EXPECT_EQ(m_boxes, Texts{});
-        EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Cancelled);
+        EXPECT_EQ(std::tuple(m_dlg->UpdateRunning(), OwnThreadCount(), m_dlg->LastOutcome()),
+                  std::tuple(false, threads, UpdateOutcome::Cancelled));
     }
-}
+    EXPECT_EQ(m_boxes, Texts{});
 
-// Over serial, with a close answered No on the way, then over USB; a close answered Yes ends
-// the next download and the window.
-TEST_F(UpdaterWindowTest, DownloadsWithTheGuiThreadBeatingRunOffInTheBoxesAndAskBeforeClosing) {
     const sim::SerialLoaderOptions paced{.paceAtBaud = true};  // a block takes its wire time
-    Open(paced);
-    const std::string question = "tarvik-updater: " + std::string(kConfirmStopDownload);
-    const std::string finished = "Update: Download Finished!";
-    const long threads = OwnThreadCount();
+    PlugSerialLoader(paced);
+    m_window->show();
     const auto closeOnceUnderWay = [&] {
         ASSERT_TRUE(WaitUntil([&] { return !m_progress.empty() && m_progress.back() > 0; }));
         m_window->close();
@@ -313,60 +303,53 @@ TEST_F(UpdaterWindowTest, DownloadsWithTheGuiThreadBeatingRunOffInTheBoxesAndAsk
     // Far longer than the bound, which leaves a shared machine its hiccups.
     EXPECT_GT(download.elapsed(), 2000);
     EXPECT_LT(heartbeat.longest, 1000);
-    EXPECT_TRUE(m_window->isVisible());
-    EXPECT_EQ(m_serialSim->Errors(), Texts{});
+    EXPECT_EQ(
+        std::tuple(m_window->isVisible(), m_serialSim->Errors(), S(m_window->StatusEdit().text())),
+        std::tuple(true, Texts{}, "Download Finished!"));
     EXPECT_EQ(m_serialSim->Flashed(), image);
-    EXPECT_EQ(m_window->StatusEdit().text(), "Download Finished!");
     std::vector<int> progress;  // after each block but block 0, then done
-    for (int i = 1; i < 64; ++i) {
+    for (int i = 1; i <= 64; ++i) {
         progress.push_back(100 * i / 64);
     }
-    progress.push_back(100);
     EXPECT_EQ(m_progress, progress);
 
     image = Run(0, 5000);
     ASSERT_TRUE(Finished(3));
-    EXPECT_EQ(m_hidSim->Errors(), Texts{});
-    EXPECT_EQ(m_hidSim->Flashed(), image);
-    EXPECT_EQ(m_progress, (std::vector<int>{0, 33, 66, 100}));
-    EXPECT_EQ(m_boxes, (Texts{question, finished, finished}));
-    EXPECT_EQ(m_runEnabledInBox, (std::vector<bool>{false, false, false}));
-    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Succeeded);
+    EXPECT_EQ(std::tuple(m_hidSim.Errors(), m_progress, m_dlg->LastOutcome()),
+              std::tuple(Texts{}, std::vector<int>{0, 33, 66, 100}, UpdateOutcome::Succeeded));
+    EXPECT_EQ(m_hidSim.Flashed(), image);
 
-    m_confirmYes = true;
-    PlugSerialLoader(paced);
-    Run(1);
-    closeOnceUnderWay();
-    ASSERT_TRUE(WaitUntil([&] { return !m_window->isVisible(); }));
-    EXPECT_EQ(m_boxes, (Texts{question, finished, finished, question}));
-    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Cancelled);
-    EXPECT_EQ(m_window->StatusEdit().text(), " Stop !!");
-    EXPECT_LT(m_progress.back(), 100);
-    EXPECT_EQ(OwnThreadCount(), threads);
-}
-
-TEST_F(UpdaterWindowTest, RepliesShowAsWrittenAndAHeldLineFreezesTheWindowOnlyForItsStallLimit) {
-    Open(sim::SerialLoaderOptions{
-        .maintenanceReplies = {{"%/%/", {'<', 'b', '>', 'v', '2', '<', '/', 'b', '>'}}}});
+    // A reply is shown as written. Then the line takes no byte: the command's write on the
+    // window thread gives up after its stall limit (a quarter of 2 s on this clock).
+    PlugSerialLoader(
+        {.maintenanceReplies = {{"%/%/", {'<', 'b', '>', 'v', '2', '<', '/', 'b', '>'}}}});
     m_window->PortList().setCurrentIndex(1);
     QTimer::singleShot(0, [this] { m_dlg->OnCommand(kIdVersion); });
-    ASSERT_TRUE(WaitUntil([&] { return m_boxes.size() == 1; }));
-
-    // The line takes no byte: the command's write on the window thread gives up.
+    ASSERT_TRUE(WaitUntil([&] { return m_boxes.size() == 4; }));
     const int held = ::open(m_serialSim->DevicePath().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(held, 0);
     ::tcflow(held, TCOOFF);
     ::close(held);
-    Heartbeat heartbeat;
+    heartbeat.longest = 0;
     QTimer::singleShot(0, [this] { m_dlg->OnCommand(kIdVersion); });
-    ASSERT_TRUE(WaitUntil([&] { return m_boxes.size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return m_boxes.size() == 5; }));
     const int beats = heartbeat.beats;
     ASSERT_TRUE(WaitUntil([&] { return heartbeat.beats > beats + 5; }));
-    EXPECT_EQ(m_boxes,
-              (Texts{"tarvik-updater: <b>v2</b>", "Fail: The serial port was closed or failed."}));
-    // Frozen for the stall limit (a quarter of 2 s on this clock), never for good.
-    EXPECT_LT(heartbeat.longest, 20'000);
+    EXPECT_LT(heartbeat.longest, 20'000);  // frozen for the stall limit, never for good
     EXPECT_FALSE(m_dlg->Port());
+
+    m_confirmYes = true;
+    PlugSerialLoader(paced);
+    Run(1, 64 * kBlockSize);
+    closeOnceUnderWay();
+    ASSERT_TRUE(WaitUntil([&] { return !m_window->isVisible(); }));
+    const std::string question = "tarvik-updater: " + std::string(kConfirmStopDownload);
+    const std::string finished = "Update: Download Finished!";  // none with Run on
+    EXPECT_EQ(m_boxes, (Texts{question, finished, finished, "tarvik-updater: <b>v2</b> [Run on]",
+                              "Fail: The serial port was closed or failed. [Run on]", question}));
+    EXPECT_EQ(std::tuple(m_dlg->LastOutcome(), S(m_window->StatusEdit().text()),
+                         m_progress.back() < 100, OwnThreadCount()),
+              std::tuple(UpdateOutcome::Cancelled, " Stop !!", true, threads));
 }
 
 }  // namespace
