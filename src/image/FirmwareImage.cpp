@@ -43,7 +43,7 @@ OpenedImage OpenImage(const FirmwareFile& file) {
         return fail("Cannot open firmware image " + name + ": " + SystemReason(ENOENT) + ".");
     }
     errno = 0;
-    opened.in.reset(std::fopen(name.c_str(), "rb"));
+    opened.in.reset(OpenStdioFile(opened.path, "rb"));
     if (!opened.in) {
         return fail("Cannot open firmware image " + name + ": " + SystemReason(errno) + ".");
     }

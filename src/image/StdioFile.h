@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,6 +16,16 @@ struct StdioFileCloser {
 };
 // A C stream closed on every way out.
 using StdioFile = std::unique_ptr<std::FILE, StdioFileCloser>;
+
+// Opens `path` as fopen does with `mode`; through the wide call on Windows.
+inline std::FILE* OpenStdioFile(const std::filesystem::path& path, const char* mode) {
+#ifdef _WIN32
+    const std::wstring wideMode(mode, mode + std::strlen(mode));
+    return ::_wfopen(path.c_str(), wideMode.c_str());
+#else
+    return std::fopen(path.c_str(), mode);
+#endif
+}
 
 // The system's text for an error number, as the operator reads it.
 inline std::string SystemReason(int error) {
