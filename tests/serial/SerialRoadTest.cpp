@@ -1,26 +1,21 @@
 // The serial road end to end: Run wakes, searches and downloads over a real pseudo-terminal
 // to the simulated loader, which checks every byte; the operator's view is recorded.
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <future>
 
-#include "app/UpdaterDlg.h"
-#include "serial/PosixSerialPort.h"
-#include "sim/SerialLoaderSim.h"
+#include "serial/RoadTest.h"
 #include "support/BadImages.h"
-#include "support/RecordingView.h"
-#include "support/RefusingDlg.h"
-#include "support/TempDir.h"
-#include "support/Timeline.h"
+#include "support/ElfBuilder.h"
 
-namespace tarvik {
+namespace tarvik::test {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-using Events = std::vector<std::string>;
+using namespace std::chrono_literals;
 using sim::Fault;
 using sim::FaultKind;
+using SerialRoadTest = RoadTest;
+
+const std::string kLost = "box Fail: The serial port was closed or failed.";
+const std::string kTimeout = "box Fail: Timeout fail!";
 
 sim::SerialLoaderOptions WithFault(int step, Fault fault) {
     sim::SerialLoaderOptions options;
@@ -28,90 +23,9 @@ sim::SerialLoaderOptions WithFault(int step, Fault fault) {
     return options;
 }
 
-sim::SerialLoaderOptions NeverAnswers() {
-    sim::SerialLoaderOptions options;
-    options.answerSearch = false;
-    return options;
+Fault Late(std::chrono::milliseconds delay) {
+    return {FaultKind::LateAck, {}, delay};
 }
-
-PortNames NoEnvironment() {
-    return PortNames([](const std::string&) { return std::optional<std::string>(); });
-}
-
-class SerialRoadTest : public ::testing::Test {
-protected:
-    // A loader on COM3, and a dialog on the same clock, initialised and set to COM3.
-    // Anything from an earlier Start goes first, dialog before loader.
-    void Start(sim::SerialLoaderOptions options = {}, double speed = 4,
-               Clock::Duration writeStallLimit = kWriteStallLimit) {
-        m_dlg.reset();
-        m_sim.reset();
-        m_view = std::make_unique<test::RecordingView>();
-        m_ports = NoEnvironment();
-        m_clock = std::make_unique<ScaledClock>(speed);
-        options.clock = m_clock.get();
-        m_sim = std::make_unique<sim::SerialLoaderSim>(options);
-        m_ports.Override(3, m_sim->DevicePath());
-        m_opener = std::make_unique<PosixSerialPortOpener>(*m_clock, writeStallLimit);
-        m_timeline = std::make_unique<test::TimelineClock>(*m_clock);
-        m_timelineOpener = std::make_unique<test::TimelinePortOpener>(*m_opener, *m_timeline);
-        m_dlg = std::make_unique<test::RefusingDlg>(*m_view, *m_timeline, "tarvik-updater",
-                                                    UpdaterLinks{m_timelineOpener.get(), &m_ports});
-        m_dlg->OnInitDialog();
-        m_view->Type([](DialogData& c) { c.m_nPort = 3; });
-    }
-
-    // The operator chooses `name` in the test folder, as the file dialog would leave it.
-    void Choose(const std::string& name) {
-        const FirmwareFile file = FirmwareFileFromPath(m_dir.Path() / name);
-        m_dlg->m_strFileFolder = file.folder;
-        m_dlg->m_strFileExt = file.ext;
-        m_view->Type([&](DialogData& c) { c.m_strFileTitle = file.title; });
-    }
-
-    Bytes ChooseImage(std::size_t size) {
-        Bytes image = test::PatternBytes(size, static_cast<unsigned>(size));
-        m_dir.Write("fw.bin", image);
-        Choose("fw.bin");
-        return image;
-    }
-
-    void RunToEnd() {
-        m_dlg->OnRun();
-        m_dlg->JoinWorkers();
-    }
-
-    // The events from the download's start on: the search's own are interleaved by timing.
-    Events DownloadEvents() const {
-        const Events all = m_view->Events();
-        auto from = std::find(all.begin(), all.end(), "status Progressing...");
-        while (from != all.begin() && *(from - 1) == "progress 0") {
-            --from;
-        }
-        return Events(from, all.end());
-    }
-
-    static Bytes Padded(Bytes image) {
-        image.resize((image.size() + kBlockSize - 1) / kBlockSize * kBlockSize, 0);
-        return image;
-    }
-
-    Events SimLogWithoutSearch() const {
-        Events log = m_sim->Log();
-        std::erase(log, "search@115200");
-        return log;
-    }
-
-    test::TempDir m_dir;
-    std::unique_ptr<test::RecordingView> m_view;
-    PortNames m_ports = NoEnvironment();
-    std::unique_ptr<ScaledClock> m_clock;
-    std::unique_ptr<sim::SerialLoaderSim> m_sim;
-    std::unique_ptr<PosixSerialPortOpener> m_opener;
-    std::unique_ptr<test::TimelineClock> m_timeline;  // the dialog's clock and ports
-    std::unique_ptr<test::TimelinePortOpener> m_timelineOpener;
-    std::unique_ptr<test::RefusingDlg> m_dlg;
-};
 
 // The first `n` entries of `lane` from `entry` on.
 Events From(const Events& lane, const std::string& entry, std::size_t n) {
@@ -119,9 +33,20 @@ Events From(const Events& lane, const std::string& entry, std::size_t n) {
     return Events(at, at + std::min<std::ptrdiff_t>(n, lane.end() - at));
 }
 
-TEST_F(SerialRoadTest, ThreeBlocksGoOutInOrderAndTheOperatorSeesEveryStep) {
+// The events from the download's start on: the search's own are interleaved by timing.
+Events DownloadEvents(const RecordingView& view) {
+    const Events all = view.Events();
+    auto from = std::find(all.begin(), all.end(), "status Progressing...");
+    while (from != all.begin() && *(from - 1) == "progress 0") {
+        --from;
+    }
+    return Events(from, all.end());
+}
+
+TEST_F(SerialRoadTest, ThreeBlocksGoOutInOrderAndEachThreadPausesWhereTheLoaderNeedsIt) {
     Start();
     const Bytes image = ChooseImage(5000);
+    m_view->OnEvent([this](const std::string& event) { m_timeline->Note(event); });
     RunToEnd();
     ASSERT_TRUE(m_sim->WaitForLog("URBTU"));  // the tool does not wait for the loader to read it
     EXPECT_EQ(m_sim->Errors(), Events{});
@@ -130,24 +55,14 @@ TEST_F(SerialRoadTest, ThreeBlocksGoOutInOrderAndTheOperatorSeesEveryStep) {
                       "frame 0x0010", "UFLHU", "frame 0x0000", "URBTU"}));
     EXPECT_EQ(m_sim->Flashed(), Padded(image));
     EXPECT_TRUE(m_sim->Rebooted());
-    EXPECT_EQ(DownloadEvents(), (Events{"progress 0", "status Progressing...", "progress 33",
-                                        "progress 66", "progress 100", "status Download Finished!",
-                                        "box Update: Download Finished!", "run on"}));
-    const Events all = m_view->Events();
-    EXPECT_EQ(all.front(), "run off");
-    EXPECT_NE(std::find(all.begin(), all.end(), "status  Device Found!"), all.end());
+    EXPECT_EQ(DownloadEvents(*m_view),
+              (Events{"progress 0", "status Progressing...", "progress 33", "progress 66",
+                      "progress 100", "status Download Finished!", kFinished, "run on"}));
+    EXPECT_EQ(m_view->Events().front(), "run off");
     EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Succeeded);
     EXPECT_EQ(m_dlg->m_bIdle, 1);
     EXPECT_EQ(m_dlg->m_nBaud, 0);
     EXPECT_FALSE(m_dlg->Port());
-}
-
-TEST_F(SerialRoadTest, EachThreadPausesWhereTheLoaderNeedsIt) {
-    Start();
-    ChooseImage(100);
-    m_view->OnEvent([this](const std::string& event) { m_timeline->Note(event); });
-    RunToEnd();
-    ASSERT_EQ(m_view->Boxes(), Events{"box Update: Download Finished!"});
     // The window thread wakes the loader at 9600 baud and reopens at 115200.
     EXPECT_EQ(From(m_timeline->LaneWith("tx A2"), "open 9600", 8),
               (Events{"open 9600", "tx A2", "sleep 10", "tx A2", "close", "sleep 100",
@@ -163,245 +78,167 @@ TEST_F(SerialRoadTest, EachThreadPausesWhereTheLoaderNeedsIt) {
                       "purge", "sleep 100", "purge", "sleep 100", "tx 55 43 4C 52 55"}));
     EXPECT_EQ(From(download, "status Download Finished!", 6),
               (Events{"status Download Finished!", "sleep 5", "tx 55 52 42 54 55", "close",
-                      "box Update: Download Finished!", "run on"}));
+                      kFinished, "run on"}));
 }
 
 TEST_F(SerialRoadTest, ImagesOfOneTwoAndOneHundredTwentyEightBlocksArriveWhole) {
     for (const std::size_t size : {std::size_t{100}, std::size_t{2049}, std::size_t{256 * 1024}}) {
         SCOPED_TRACE(size);
-        Start();
+        // The one block's flash command is answered just inside the five seconds: that counts.
+        Start(size == 100 ? WithFault(1, Late(4600ms)) : sim::SerialLoaderOptions());
         const Bytes image = ChooseImage(size);
         RunToEnd();
         EXPECT_EQ(m_sim->Errors(), Events{});
         EXPECT_EQ(m_sim->Flashed(), Padded(image));
         const auto pages = m_sim->Pages();
-        ASSERT_FALSE(pages.empty());
+        ASSERT_EQ(pages.size(), (size + kBlockSize - 1) / kBlockSize);
         EXPECT_EQ(pages.back(), 0);
-        EXPECT_EQ(pages.size(), (size + kBlockSize - 1) / kBlockSize);
-        EXPECT_EQ(m_view->Boxes(), Events{"box Update: Download Finished!"});
+        EXPECT_EQ(m_view->Boxes(), Events{kFinished});
         if (size <= kBlockSize) {
-            EXPECT_EQ(DownloadEvents(), (Events{"progress 0", "status Progressing...",
-                                                "progress 100", "status Download Finished!",
-                                                "box Update: Download Finished!", "run on"}));
+            EXPECT_EQ(DownloadEvents(*m_view),
+                      (Events{"progress 0", "status Progressing...", "progress 100",
+                              "status Download Finished!", kFinished, "run on"}));
         }
     }
 }
 
-TEST_F(SerialRoadTest, EachMissingOrWrongAcknowledgementEndsWithItsTwoBoxes) {
+// Every way an update ends early: a loader that fails it, a worker that cannot start or that
+// throws, or the operator (Ctrl+C, a confirmed close, Stop) in the middle of a search or a
+// download. Nothing is sent after the end, and everything is let go.
+TEST_F(SerialRoadTest, EachFailureOrInterruptionEndsWithItsBoxesAndSendsNothingMore) {
+    // Close: a download asks and is cancelled. CloseSearch: no question; the search may even
+    // have ended within the close's pause. Refuse0/1: the first or second worker is refused.
+    enum class Act { None, Refuse0, Refuse1, Throw, CtrlC, Close, CloseSearch, Stop };
     struct Case {
         const char* what;
-        int step;
-        Fault fault;
-        Events boxes;
+        sim::SerialLoaderOptions loader;
+        double speed;
+        Act act;
+        const char* waitFor;  // in the loader's log, before the act
         const char* lastSeen;
+        UpdateOutcome outcome;
+        const char* status;
+        std::string box1 = {};
+        std::string box2 = {};
     };
+    const auto fault = [](int step, FaultKind kind, std::string_view bytes = {}) {
+        return WithFault(step, {kind, Bytes(bytes.begin(), bytes.end()), {}});
+    };
+    const sim::SerialLoaderOptions plain;
+    sim::SerialLoaderOptions neverAnswers;
+    neverAnswers.answerSearch = false;
+    const auto failed = UpdateOutcome::Failed;
+    const auto cancelled = UpdateOutcome::Cancelled;
+    const char* progressing = "Progressing...";
+    const char* stopped = " Stop !!";
     const std::vector<Case> cases = {
-        {"silent after the clear command",
-         0,
-         {FaultKind::Silence, {}, {}},
-         {"box Fail: Timeout fail!", "box UCLRU: NO Ack!"},
-         "UCLRU"},
-        {"wrong reply to a flash command",
-         1,
-         {FaultKind::WrongReply, {'U', '6', 'U'}, {}},
-         {"box tarvik-updater: U,6,U", "box UFLHU: NO Ack!"},
-         "UFLHU"},
-        {"silent after the first block",
-         2,
-         {FaultKind::Silence, {}, {}},
-         {"box Fail: Timeout fail!", "box data: NO Ack 2!"},
-         "frame 0x0008"},
-        {"stray byte after an acknowledgement",
-         2,
-         {FaultKind::StrayBytes, {'x'}, {}},
-         {"box tarvik-updater: x,U,5", "box UFLHU: NO Ack!"},
-         "UFLHU"},
-        {"silent after block 0",
-         6,
-         {FaultKind::Silence, {}, {}},
-         {"box Fail: Timeout fail!", "box data: NO Ack 2!"},
-         "frame 0x0000"},
+        {"silent after the clear command", fault(0, FaultKind::Silence), 25, Act::None, nullptr,
+         "UCLRU", failed, progressing, kTimeout, "box UCLRU: NO Ack!"},
+        {"a flash command answered just outside the five seconds", WithFault(1, Late(5400ms)), 4,
+         Act::None, nullptr, "UFLHU", failed, progressing, kTimeout, "box UFLHU: NO Ack!"},
+        {"wrong reply to a flash command", fault(1, FaultKind::WrongReply, "U6U"), 25, Act::None,
+         nullptr, "UFLHU", failed, progressing, "box tarvik-updater: U,6,U", "box UFLHU: NO Ack!"},
+        {"silent after the first block", fault(2, FaultKind::Silence), 25, Act::None, nullptr,
+         "frame 0x0008", failed, progressing, kTimeout, "box data: NO Ack 2!"},
+        {"stray byte after an acknowledgement", fault(2, FaultKind::StrayBytes, "x"), 25, Act::None,
+         nullptr, "UFLHU", failed, progressing, "box tarvik-updater: x,U,5", "box UFLHU: NO Ack!"},
+        {"silent after block 0", fault(6, FaultKind::Silence), 25, Act::None, nullptr,
+         "frame 0x0000", failed, progressing, kTimeout, "box data: NO Ack 2!"},
         {"line held after a flash command: the block's write stalls",
-         1,
-         {FaultKind::StallLine, {}, {}},
-         {"box Fail: The serial port was closed or failed.", "box data: NO Ack 2!"},
-         "UFLHU"},
+         fault(1, FaultKind::StallLine), 25, Act::None, nullptr, "UFLHU", failed, progressing,
+         kLost, "box data: NO Ack 2!"},
+        {"the send thread cannot start", plain, 4, Act::Refuse0, nullptr, "wake@9600",
+         UpdateOutcome::None, "", "box tarvik-updater: SendThread fail!"},
+        {"the receive thread cannot start", plain, 4, Act::Refuse1, nullptr, "wake@9600",
+         UpdateOutcome::None, "", "box tarvik-updater: ReceiveThread fail!"},
+        {"a worker that throws", plain, 4, Act::Throw, nullptr, "frame 0x0008", failed, progressing,
+         "box Fail: Unexpected error: view gone"},
+        {"Stop during the search", neverAnswers, 4, Act::Stop, "search@115200", "wake@9600",
+         cancelled, stopped},
+        {"close during the search", neverAnswers, 4, Act::CloseSearch, "search@115200", "wake@9600",
+         cancelled, "Search Device..."},
+        {"Stop while an acknowledgement is awaited", fault(2, FaultKind::Silence), 1, Act::Stop,
+         "frame 0x0008", "frame 0x0008", failed, stopped, kLost, "box data: NO Ack 2!"},
+        {"Ctrl+C on a held line", fault(1, FaultKind::StallLine), 4, Act::CtrlC, "UFLHU", "UFLHU",
+         cancelled, stopped},
+        {"confirmed close on a held line", fault(1, FaultKind::StallLine), 4, Act::Close, "UFLHU",
+         "UFLHU", cancelled, stopped},
+        {"Ctrl+C while a block's acknowledgement is late", WithFault(4, Late(2000ms)), 4,
+         Act::CtrlC, "frame 0x0010", "frame 0x0010", cancelled, stopped},
+        {"confirmed close while a flash command's acknowledgement is late",
+         WithFault(5, Late(1500ms)), 4, Act::Close, "frame 0x0010", "UFLHU", cancelled, stopped},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Start(WithFault(c.step, c.fault), 25);
+        // Only the cancel can end a held write here: the line's own stall limit is an hour away.
+        const bool held = c.act != Act::None && !c.loader.faults.empty() &&
+                          c.loader.faults.begin()->second.kind == FaultKind::StallLine;
+        Start(c.loader, c.speed, held ? 1h : kWriteStallLimit);
         ChooseImage(5000);
-        RunToEnd();
-        EXPECT_EQ(m_view->Boxes(), c.boxes);
-        EXPECT_EQ(SimLogWithoutSearch().back(), c.lastSeen);  // nothing sent after the failure
+        m_dlg->refuseStart = c.act == Act::Refuse0 ? 0 : c.act == Act::Refuse1 ? 1 : -1;
+        if (c.act == Act::Throw) {
+            m_view->OnEvent([](const std::string& event) {
+                if (event == "progress 33") {
+                    throw std::runtime_error("view gone");
+                }
+            });
+        }
+        m_dlg->OnRun();
+        if (c.waitFor != nullptr) {
+            ASSERT_TRUE(m_sim->WaitForLog(c.waitFor));
+            if (held) {
+                std::this_thread::sleep_for(300ms);  // the frame's write blocks
+            }
+            EXPECT_FALSE(m_view->RunEnabled());
+            EXPECT_TRUE(m_dlg->UpdateRunning());
+            m_dlg->OnRun();  // Run cannot be pressed now; a command that reaches us does nothing
+        }
+        if (c.act == Act::CtrlC) {
+            m_dlg->CancelUpdate();
+        } else if (c.act == Act::Close) {
+            EXPECT_EQ(m_dlg->OnClose(), CloseAnswer::CloseWhenDone);
+        } else if (c.act == Act::CloseSearch) {
+            EXPECT_NE(m_dlg->OnClose(), CloseAnswer::Stay);
+        } else if (c.act == Act::Stop) {
+            m_dlg->OnStop();
+        }
+        auto joined = std::async(std::launch::async, [&] { m_dlg->JoinWorkers(); });
+        const bool ended = joined.wait_for(10s) == std::future_status::ready;
+        EXPECT_TRUE(ended) << "a blocked read or write did not wake";
+        if (!ended) {
+            m_dlg->OnStop();  // let the test end
+        }
+        joined.get();
+        EXPECT_EQ(m_view->Boxes(), Shown({c.box1, c.box2}));
+        EXPECT_EQ(SimLogWithoutSearch().back(), c.lastSeen);
         EXPECT_FALSE(m_sim->Rebooted());
-        EXPECT_TRUE(m_view->RunEnabled());
-        EXPECT_EQ(m_view->Events().back(), "run on");
-        EXPECT_EQ(m_view->Controls().m_strStatus, "Progressing...");
-        EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Failed);
-        EXPECT_FALSE(m_dlg->Port());
+        if (c.act != Act::Stop) {  // Stop shows its status when it is done, whenever that is
+            EXPECT_EQ(m_view->Events().back(), "run on");
+        }
+        EXPECT_EQ(m_view->Controls().m_strStatus, c.status);
+        EXPECT_EQ(m_dlg->LastOutcome(), c.outcome);
+        EXPECT_FALSE(m_dlg->UpdateRunning());
+        EXPECT_EQ(m_dlg->m_bIdle, 1);
+        ExpectAllLetGo();
     }
 }
 
-TEST_F(SerialRoadTest, AcknowledgementJustInsideTheFiveSecondsCountsAndJustOutsideDoesNot) {
-    Start(WithFault(1, {FaultKind::LateAck, {}, std::chrono::milliseconds(4600)}));
-    ChooseImage(100);
-    RunToEnd();
-    EXPECT_EQ(m_view->Boxes(), Events{"box Update: Download Finished!"});
-
-    Start(WithFault(1, {FaultKind::LateAck, {}, std::chrono::milliseconds(5400)}));
-    ChooseImage(100);
-    RunToEnd();
-    EXPECT_EQ(m_view->Boxes(), (Events{"box Fail: Timeout fail!", "box UFLHU: NO Ack!"}));
-}
-
-TEST_F(SerialRoadTest, StopDuringTheSearchEndsItWithoutADownload) {
-    Start(NeverAnswers());
-    ChooseImage(5000);
-    m_dlg->OnRun();
-    ASSERT_TRUE(m_sim->WaitForLog("search@115200"));
-    EXPECT_FALSE(m_view->RunEnabled());
-    EXPECT_TRUE(m_dlg->UpdateRunning());
-    // Run cannot be pressed now; a command that reaches the dialog anyway does nothing.
-    const auto before = m_view->Boxes();
-    m_dlg->OnRun();
-    EXPECT_EQ(m_view->Boxes(), before);
-    m_dlg->OnStop();
-    m_dlg->JoinWorkers();
-    EXPECT_TRUE(m_view->RunEnabled());
-    EXPECT_EQ(m_view->Controls().m_strStatus, " Stop !!");
-    EXPECT_EQ(m_view->Boxes(), Events{});
-    const Events log = m_sim->Log();
-    EXPECT_EQ(std::count(log.begin(), log.end(), "UCLRU"), 0);
-    EXPECT_EQ(m_dlg->m_bIdle, 1);
-    EXPECT_FALSE(m_dlg->Port());
-    // The port is free again: a second Run finds a device that answers... or at least opens.
-    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Cancelled);
-}
-
-TEST_F(SerialRoadTest, ClosingOrCancellingDuringTheSearchLetsThePortGo) {
-    Start(NeverAnswers());
-    ChooseImage(5000);
-    m_dlg->OnRun();
-    ASSERT_TRUE(m_sim->WaitForLog("search@115200"));
-    // No question during a search; it may even have ended within the close message's pause.
-    EXPECT_NE(m_dlg->OnClose(), CloseAnswer::Stay);
-    m_dlg->JoinWorkers();
-    EXPECT_FALSE(m_dlg->UpdateRunning());
-    EXPECT_TRUE(m_view->RunEnabled());
-    EXPECT_FALSE(m_dlg->Port());
-    EXPECT_EQ(m_view->Boxes(), Events{});
-    const auto reopened = m_opener->Open(m_sim->DevicePath(), 115200);
-    EXPECT_TRUE(reopened.port) << reopened.error.reason;
-}
-
-TEST_F(SerialRoadTest, ClosingDuringADownloadAsksAndOnlyYesEndsIt) {
+TEST_F(SerialRoadTest, ClosingDuringADownloadAsksAndNoLetsItFinish) {
     // Block 0's flash command is answered late, so the download is surely under way.
-    Start(WithFault(5, {FaultKind::LateAck, {}, std::chrono::milliseconds(1500)}));
+    Start(WithFault(5, Late(1500ms)));
     ChooseImage(5000);
     m_dlg->OnRun();
     ASSERT_TRUE(m_sim->WaitForLog("frame 0x0010"));
     m_view->AnswerConfirm(false);
     EXPECT_EQ(m_dlg->OnCancelOrOk(), CloseAnswer::Stay);
-    ASSERT_TRUE(m_view->WaitFor("box Update: Download Finished!"));
+    ASSERT_TRUE(m_view->WaitFor(kFinished));
     m_dlg->JoinWorkers();
     EXPECT_EQ(m_dlg->OnClose(), CloseAnswer::Close);  // nothing runs any more: no question
-    const Events confirms = [&] {
-        Events found;
-        for (const auto& e : m_view->Events()) {
-            if (e.starts_with("confirm ")) {
-                found.push_back(e);
-            }
-        }
-        return found;
-    }();
+    Events confirms;
+    std::ranges::copy_if(m_view->Events(), std::back_inserter(confirms),
+                         [](const std::string& e) { return e.starts_with("confirm "); });
     ASSERT_EQ(confirms.size(), 1u);
     EXPECT_EQ(confirms[0].substr(0, 31), "confirm tarvik-updater: A downl");
-
-    Start(WithFault(5, {FaultKind::LateAck, {}, std::chrono::milliseconds(1500)}));
-    ChooseImage(5000);
-    m_dlg->OnRun();
-    ASSERT_TRUE(m_sim->WaitForLog("frame 0x0010"));
-    EXPECT_EQ(m_dlg->OnClose(), CloseAnswer::CloseWhenDone);
-    m_dlg->JoinWorkers();
-    EXPECT_EQ(SimLogWithoutSearch().back(), "UFLHU");
-    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Cancelled);
-    EXPECT_FALSE(m_dlg->UpdateRunning());
-}
-
-TEST_F(SerialRoadTest, CtrlCOrAConfirmedCloseEndsADownloadBlockedOnAHeldLine) {
-    for (const bool closing : {false, true}) {
-        SCOPED_TRACE(closing ? "confirmed close" : "Ctrl+C");
-        // Only the cancel can end this write: the line's own stall limit is an hour away.
-        Start(WithFault(1, {FaultKind::StallLine, {}, {}}), 4, std::chrono::hours(1));
-        ChooseImage(5000);
-        m_dlg->OnRun();
-        ASSERT_TRUE(m_sim->WaitForLog("UFLHU"));
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the frame's write blocks
-        if (closing) {
-            EXPECT_EQ(m_dlg->OnClose(), CloseAnswer::CloseWhenDone);
-        } else {
-            m_dlg->CancelUpdate();
-        }
-        auto joined = std::async(std::launch::async, [&] { m_dlg->JoinWorkers(); });
-        const bool ended = joined.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-        EXPECT_TRUE(ended) << "the blocked write did not wake";
-        if (!ended) {
-            m_dlg->OnStop();  // let the test end
-        }
-        joined.get();
-        EXPECT_EQ(SimLogWithoutSearch().back(), "UFLHU");
-        EXPECT_EQ(m_view->Boxes(), Events{});
-        EXPECT_EQ(m_view->Controls().m_strStatus, " Stop !!");
-        EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Cancelled);
-        EXPECT_TRUE(m_view->RunEnabled());
-        EXPECT_FALSE(m_dlg->Port());
-        EXPECT_TRUE(m_opener->Open(m_sim->DevicePath(), 115200).port);
-    }
-}
-
-TEST_F(SerialRoadTest, AWorkerThatThrowsEndsItsUpdateThroughAFailureExit) {
-    Start();
-    ChooseImage(5000);
-    m_view->OnEvent([](const std::string& event) {
-        if (event == "progress 33") {
-            throw std::runtime_error("view gone");
-        }
-    });
-    RunToEnd();
-    EXPECT_EQ(m_view->Boxes(), Events{"box Fail: Unexpected error: view gone"});
-    EXPECT_EQ(SimLogWithoutSearch().back(), "frame 0x0008");
-    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Failed);
-    EXPECT_TRUE(m_view->RunEnabled());
-    EXPECT_FALSE(m_dlg->Port());
-}
-
-TEST_F(SerialRoadTest, CancelDuringTheDownloadSendsNothingMore) {
-    Start(WithFault(4, {FaultKind::LateAck, {}, std::chrono::milliseconds(2000)}));
-    ChooseImage(5000);
-    m_dlg->OnRun();
-    ASSERT_TRUE(m_sim->WaitForLog("frame 0x0010"));
-    m_dlg->CancelUpdate();
-    m_dlg->JoinWorkers();
-    EXPECT_EQ(SimLogWithoutSearch().back(), "frame 0x0010");
-    EXPECT_EQ(m_view->Boxes(), Events{});
-    EXPECT_EQ(m_view->Controls().m_strStatus, " Stop !!");
-    EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Cancelled);
-    EXPECT_TRUE(m_view->RunEnabled());
-    EXPECT_FALSE(m_dlg->Port());
-}
-
-TEST_F(SerialRoadTest, PortClosedUnderTheDownloadEndsItThroughAFailureExit) {
-    Start(WithFault(2, {FaultKind::Silence, {}, {}}), 1);
-    ChooseImage(5000);
-    m_dlg->OnRun();
-    ASSERT_TRUE(m_sim->WaitForLog("frame 0x0008"));
-    m_dlg->OnStop();
-    m_dlg->JoinWorkers();
-    EXPECT_EQ(m_view->Boxes(),
-              (Events{"box Fail: The serial port was closed or failed.", "box data: NO Ack 2!"}));
-    EXPECT_TRUE(m_view->RunEnabled());
-    EXPECT_EQ(SimLogWithoutSearch().back(), "frame 0x0008");
 }
 
 TEST_F(SerialRoadTest, PortThatCannotBeOpenedIsToldOnceWithTheSystemsReasonAndLeavesRunEnabled) {
@@ -421,35 +258,18 @@ TEST_F(SerialRoadTest, PortThatCannotBeOpenedIsToldOnceWithTheSystemsReasonAndLe
     RunToEnd();
     m_view->Type([](DialogData& c) { c.m_nPort = 0; });
     m_dlg->RunSerial();
-    const std::string held = "box tarvik-updater: Serial Port is unavaible!\n" +
-                             m_sim->DevicePath().string() + " is held by another program.";
-    EXPECT_EQ(m_view->Boxes(), (Events{held, held,
-                                       "box tarvik-updater: Serial Port is unavaible!\n" +
-                                           missing.string() + " does not exist.",
-                                       "box tarvik-updater: Serial Port is unavaible!"}));
+    const std::string unavailable = "box tarvik-updater: Serial Port is unavaible!";
+    const std::string held =
+        unavailable + "\n" + m_sim->DevicePath().string() + " is held by another program.";
+    EXPECT_EQ(m_view->Boxes(),
+              (Events{held, held, unavailable + "\n" + missing.string() + " does not exist.",
+                      unavailable}));
     for (const auto& box : m_view->BoxRequests()) {
         EXPECT_EQ(box.type, kMbIconHand);
     }
     EXPECT_TRUE(m_view->RunEnabled());
     EXPECT_EQ(m_dlg->m_nBaud, 0);
     EXPECT_EQ(m_sim->Log(), Events{});
-}
-
-TEST_F(SerialRoadTest, WorkersThatCannotStartLeaveRunEnabledAndThePortFree) {
-    for (const int refused : {0, 1}) {
-        SCOPED_TRACE(refused);
-        Start();
-        m_dlg->refuseStart = refused;
-        ChooseImage(100);
-        RunToEnd();
-        EXPECT_EQ(m_view->Boxes(),
-                  Events{refused == 0 ? "box tarvik-updater: SendThread fail!"
-                                      : "box tarvik-updater: ReceiveThread fail!"});
-        EXPECT_TRUE(m_view->RunEnabled());
-        EXPECT_EQ(m_dlg->m_bIdle, 1);
-        EXPECT_FALSE(m_dlg->Port());
-        EXPECT_TRUE(m_opener->Open(m_sim->DevicePath(), 115200).port);
-    }
 }
 
 TEST_F(SerialRoadTest, ConversionRunsFirstAndItsFailureTouchesNoPort) {
@@ -461,39 +281,36 @@ TEST_F(SerialRoadTest, ConversionRunsFirstAndItsFailureTouchesNoPort) {
     EXPECT_EQ(m_sim->Log(), Events{});
 
     // An ELF: converted beside itself, then flashed.
-    Bytes elf(0x400, 0);
-    elf[1] = 'E', elf[2] = 'L', elf[3] = 'F', elf[28] = 0x34, elf[44] = 1;
-    elf[0x34 + 5] = 0x02;   // p_offset 0x200
-    elf[0x34 + 16] = 0x80;  // p_filesz 0x80
-    for (std::size_t i = 0x200; i < 0x400; ++i) {
-        elf[i] = static_cast<std::uint8_t>(i);
-    }
-    m_dir.Write("app.out", elf);
-    Choose("app.out");
+    ElfBuilder elf(0x400, 0x34);
+    elf.Add({0x200, 0, 0x80}).Pattern(0x200, 0x400);
+    Choose(m_dir.Write("app.out", elf.Bytes()));
     RunToEnd();
     EXPECT_EQ(m_sim->Errors(), Events{});
-    Bytes expected(elf.begin() + 0x200, elf.begin() + 0x280);
+    const Bytes expected(elf.Bytes().begin() + 0x200, elf.Bytes().begin() + 0x280);
     EXPECT_EQ(m_dir.Read("app.bin"), expected);
     EXPECT_EQ(m_sim->Flashed(), Padded(expected));
 }
 
-TEST_F(SerialRoadTest, AnImageThatCannotBeSentWakesNoLoader) {
-    for (const auto& bad : test::BadImages()) {
-        SCOPED_TRACE(bad.what);
-        Start();
-        test::TempDir dir;
-        bad.make(dir);
-        m_dlg->m_strFileFolder = dir.Path();
-        m_dlg->m_strFileExt = "bin";
-        m_view->Type([](DialogData& c) { c.m_strFileTitle = "fw"; });
-        RunToEnd();
-        const auto boxes = m_view->Boxes();
-        ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_TRUE(boxes[0].starts_with("box Error: ")) << boxes[0];
-        EXPECT_NE(boxes[0].find(bad.told), std::string::npos) << boxes[0];
-        EXPECT_EQ(m_sim->Log(), Events{});
-        EXPECT_TRUE(m_view->RunEnabled());
-        EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Failed);
+// Run checks the image before it wakes, opens or searches anything, on either road.
+TEST_F(SerialRoadTest, AnImageThatCannotBeSentTouchesNoDeviceOnEitherRoad) {
+    for (const auto& bad : BadImages()) {
+        for (const int port : {3, 0}) {
+            SCOPED_TRACE(std::string(bad.what) + " on port " + std::to_string(port));
+            Start();
+            TempDir dir;
+            bad.make(dir);
+            Choose(dir.Path() / "fw.bin");
+            m_view->Type([&](DialogData& c) { c.m_nPort = port; });
+            RunToEnd();
+            const auto boxes = m_view->Boxes();
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_TRUE(boxes[0].starts_with("box Error: ")) << boxes[0];
+            EXPECT_NE(boxes[0].find(bad.told), std::string::npos) << boxes[0];
+            EXPECT_EQ(m_sim->Log(), Events{});
+            EXPECT_EQ(m_bus->OpenCalls(), Events{});
+            EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Failed);
+            ExpectAllLetGo();
+        }
     }
 }
 
@@ -505,4 +322,4 @@ TEST_F(SerialRoadTest, StopWhileIdleOnlyShowsItsStatus) {
 }
 
 }  // namespace
-}  // namespace tarvik
+}  // namespace tarvik::test

@@ -1,10 +1,12 @@
-#include "hid/TracingHidTransport.h"
-
+// The HID link: hidapi on a machine with no HID devices, and the tracing transport's lines.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <deque>
+#include <filesystem>
 
+#include "hid/HidapiTransport.h"
+#include "hid/TracingHidTransport.h"
 #include "support/TempDir.h"
 #include "support/TraceLines.h"
 
@@ -12,6 +14,21 @@ namespace tarvik {
 namespace {
 
 using Status = HidReadResult::Status;
+using Lines = std::vector<std::string>;
+
+// As far as a machine with no HID devices goes: hidapi comes up and down cleanly, twice,
+// lists nothing without calling that a failure, and opens nothing.
+TEST(HidapiTransportTest, WithNoDevicesListsNothingAndOpensNothing) {
+    const bool noDevices = !std::filesystem::exists("/dev/hidraw0");
+    for (int round = 0; round < 2; ++round) {
+        HidapiTransport transport;
+        const auto devices = transport.Enumerate();
+        ASSERT_TRUE(devices.has_value());
+        EXPECT_TRUE(devices->empty() || !noDevices);
+    }
+    test::TempDir dir;
+    EXPECT_EQ(HidapiTransport().Open((dir.Path() / "hidraw0").string()), nullptr);
+}
 
 // " XX" `n` times.
 std::string Repeat(const char* byte, std::size_t n) {
@@ -53,12 +70,6 @@ protected:
         return path == "/dev/hidraw3" ? std::move(m_device) : nullptr;
     }
 
-    // Closes the trace and reads its lines without time stamps.
-    std::vector<std::string> Finish() {
-        m_trace.reset();
-        return test::TraceLines(m_dir.Path() / "wire.log");
-    }
-
     test::TempDir m_dir;
     std::optional<WireTrace> m_trace{std::in_place, (m_dir.Path() / "wire.log").string()};
     TracingHidTransport m_tracing{*this, *m_trace};
@@ -95,10 +106,11 @@ TEST_F(TracingHidTransportTest, TracesOneLinePerReportAndPassesEverythingThrough
     EXPECT_EQ(m_fake.lastTimeout, std::chrono::milliseconds(250));
 
     device.reset();
-    EXPECT_EQ(Finish(),
-              (std::vector<std::string>{"open /dev/hidraw9 failed", "open /dev/hidraw3", "tx A5",
-                                        "tx 00" + Repeat("5A", 64), "rx" + Repeat("A1", 65),
-                                        "rx" + Repeat("A1", 5), "close /dev/hidraw3"}));
+    m_trace.reset();
+    EXPECT_EQ(
+        test::TraceLines(m_dir.Path() / "wire.log"),
+        (Lines{"open /dev/hidraw9 failed", "open /dev/hidraw3", "tx A5", "tx 00" + Repeat("5A", 64),
+               "rx" + Repeat("A1", 65), "rx" + Repeat("A1", 5), "close /dev/hidraw3"}));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-#include "serial/PosixSerialPort.h"
-
+// The serial link: where each port index lives, the POSIX port (rates, exclusivity, the read
+// time-out rules, raw bytes, a close that wakes blocked calls) and the wire trace.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -11,20 +11,84 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <future>
 #include <iterator>
+#include <numeric>
+#include <regex>
 #include <thread>
-#include <vector>
 
+#include "serial/PortNames.h"
+#include "serial/PosixSerialPort.h"
 #include "serial/SerialMessages.h"
+#include "serial/TracingSerialPort.h"
 #include "sim/Pty.h"
 #include "support/TempDir.h"
+#include "support/TraceLines.h"
 
 namespace tarvik {
 namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
+using Lines = std::vector<std::string>;
+using Path = std::filesystem::path;
+
+// An environment of our own, with a home folder that holds nothing unless a test puts it there.
+class PortNamesTest : public ::testing::Test {
+protected:
+    PortNames Names() {
+        return PortNames([this](const std::string& name) -> std::optional<std::string> {
+            const auto it = m_environment.find(name);
+            return it == m_environment.end() ? std::nullopt : std::optional(it->second);
+        });
+    }
+    void WriteConfig(const Path& configHome, const std::string& text) {
+        std::filesystem::create_directories(configHome / "tarvik");
+        std::ofstream(configHome / "tarvik" / "ports.conf") << text;
+    }
+
+    test::TempDir m_dir;
+    std::map<std::string, std::string> m_environment{{"HOME", m_dir.Path().string()}};
+};
+
+TEST_F(PortNamesTest, OverrideBeatsEnvironmentBeatsFileBeatsTtySAndZeroAndTenNameNothing) {
+    WriteConfig(m_dir.Path() / ".config",
+                "COM1=/dev/ttyUSB1\nCOM2=/dev/ttyUSB2\nCOM3=/dev/ttyUSB3\nCOM10=/dev/ttyUSB9\n");
+    m_environment["TARVIK_COM2"] = "/dev/ttyACM2";
+    m_environment["TARVIK_COM3"] = "/dev/ttyACM3";
+    m_environment["TARVIK_COM4"] = "";
+    auto names = Names();
+    for (const int n : {0, 3, 10}) {
+        names.Override(n, "/dev/pts/" + std::to_string(n));
+    }
+    EXPECT_EQ(names.Resolve(1), Path("/dev/ttyUSB1")) << "COM10 was read as COM1";
+    EXPECT_EQ(names.Resolve(2), Path("/dev/ttyACM2"));
+    EXPECT_EQ(names.Resolve(3), Path("/dev/pts/3"));
+    EXPECT_EQ(names.Resolve(4), Path("/dev/ttyS3")) << "an empty variable counts as unset";
+    EXPECT_EQ(names.Resolve(0), std::nullopt);
+    EXPECT_EQ(names.Resolve(10), std::nullopt);
+}
+
+TEST_F(PortNamesTest, FileUnderXdgConfigHomeToleratesSpacesCaseCommentsAndUnreadableLines) {
+    const Path xdg = m_dir.Path() / "xdg";
+    m_environment["XDG_CONFIG_HOME"] = xdg.string();
+    WriteConfig(m_dir.Path() / ".config", "COM4=/dev/ttyACM9\n");  // passed over
+    WriteConfig(xdg,
+                "# bench adapters\n\nCOM1=/dev/ttyUSB0\n  com2 =  /dev/ttyACM1   # the cradle\n"
+                "\tCoM3\t=\t/dev/serial/by-id/usb-bench-if00\t\nCOM4\n=/dev/ttyUSB4\nCOM5=\n"
+                "COM 6=/dev/ttyUSB6\nCOM7=ttyUSB7\n# COM8=/dev/ttyUSB8\n"
+                "COM9=/dev/ttyUSB1\nCOM9=/dev/ttyUSB2\n");
+    const auto names = Names();
+    EXPECT_EQ(names.ConfigFile(), xdg / "tarvik" / "ports.conf");
+    EXPECT_EQ(names.Resolve(1), Path("/dev/ttyUSB0"));
+    EXPECT_EQ(names.Resolve(2), Path("/dev/ttyACM1"));
+    EXPECT_EQ(names.Resolve(3), Path("/dev/serial/by-id/usb-bench-if00"));
+    for (int n = 4; n <= 8; ++n) {
+        EXPECT_EQ(names.Resolve(n), Path("/dev/ttyS" + std::to_string(n - 1))) << "COM" << n;
+    }
+    EXPECT_EQ(names.Resolve(9), Path("/dev/ttyUSB2")) << "the later line wins";
+}
 
 // Work on another thread; only a hang takes 20 s, and it aborts the run rather than hang it.
 template <typename T>
@@ -100,34 +164,6 @@ TEST_F(PosixSerialPortTest, OpenSetsEachIndexsRateFailsWithTheSystemsErrorAndHol
     held->Close();
     EXPECT_EQ(OpenDescriptors(), before);
     EXPECT_TRUE(opener.Open(m_pty.SlavePath(), 9600).port);
-}
-
-TEST_F(PosixSerialPortTest, AFailedOpenTellsTheOperatorWhyInOneLineNamingTheDevice) {
-    test::TempDir dir;
-    PosixSerialPortOpener opener(RealClock());
-    const auto reasonOf = [&](const std::filesystem::path& device) {
-        const auto result = opener.Open(device, 115200);
-        EXPECT_FALSE(result.port) << device;
-        return PortOpenFailureReason(device, result.error.error);
-    };
-    const auto missing = dir.Path() / "ttyNone";
-    EXPECT_EQ(reasonOf(missing), missing.string() + " does not exist.");
-
-    // Root opens a file whatever its mode, and then finds no terminal in it; anyone else is
-    // refused at the open.
-    const auto locked = dir.Write("locked", Bytes(16));
-    std::filesystem::permissions(locked, std::filesystem::perms::none);
-    EXPECT_EQ(reasonOf(locked), ::geteuid() == 0
-                                    ? locked.string() + " is not a serial port."
-                                    : locked.string() +
-                                          ": permission denied. Serial ports belong to the dialout "
-                                          "group: sudo adduser $USER dialout, then log in again.");
-
-    auto held = Open(RealClock());
-    ASSERT_TRUE(held);
-    EXPECT_EQ(reasonOf(m_pty.SlavePath()),
-              m_pty.SlavePath().string() + " is held by another program.");
-    held->Close();
 }
 
 TEST(PortOpenFailureReason, EachSystemErrorReadsAsTheOperatorNeedsIt) {
@@ -249,6 +285,100 @@ TEST_F(PosixSerialPortTest, CloseWakesBlockedCallsAndTheClosedPortNeverTouchesRe
     for (const int fd : fds) {
         EXPECT_EQ(::close(fd), 0) << "the closed port closed " << fd;
     }
+}
+
+// Reads fill the whole buffer but report the scripted count (nothing: a failed read).
+struct FakePort : SerialPort {
+    std::optional<std::size_t> Read(std::span<std::uint8_t> buf) override {
+        std::fill(buf.begin(), buf.end(), 0x5A);
+        return reads.at(next++);
+    }
+    bool Write(std::span<const std::uint8_t> data) override {
+        written.insert(written.end(), data.begin(), data.end());
+        return true;
+    }
+    void Purge() override {}
+    void Close() override { ++closes; }
+    bool IsOpen() const override { return closes == 0; }
+
+    std::vector<std::optional<std::size_t>> reads;
+    std::size_t next = 0;
+    Bytes written;
+    int closes = 0;
+};
+
+// A trace of its own, and an opener of the fake port (or of nothing, as told) to trace.
+class WireTraceTest : public ::testing::Test, public SerialPortOpener {
+protected:
+    SerialOpenResult Open(const std::filesystem::path&, std::uint32_t) override {
+        return {m_failure.error != 0 ? nullptr : m_port, m_failure};
+    }
+    // Closes the trace and reads its lines without time stamps.
+    Lines Finish() {
+        m_trace.reset();
+        return test::TraceLines(m_dir.Path() / "wire.log");
+    }
+
+    test::TempDir m_dir;
+    std::optional<WireTrace> m_trace{std::in_place, (m_dir.Path() / "wire.log").string()};
+    std::shared_ptr<FakePort> m_port = std::make_shared<FakePort>();
+    SerialOpenError m_failure;
+    TracingSerialPortOpener m_opener{*this, *m_trace};
+};
+
+TEST_F(WireTraceTest, LinesAreUpperCaseHexEndedByATurnANoteAPauseOrThirtyTwoBytes) {
+    Bytes run(33);
+    std::iota(run.begin(), run.end(), 0xE0);
+    m_trace->Transmit(Bytes{0xA5, 0x0A, 0xff, 0x00});
+    m_trace->Receive(Bytes{0x5A});
+    m_trace->Transmit(Bytes{'U', 'C'});
+    m_trace->Note("open /dev/pts/1 9600");
+    m_trace->Transmit(run);
+    m_trace->Receive(Bytes{'U', '5'});
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    m_trace->Receive(Bytes{'U'});
+    EXPECT_EQ(Finish(), (Lines{"tx A5 0A FF 00", "rx 5A", "tx 55 43", "open /dev/pts/1 9600",
+                               "tx E0 E1 E2 E3 E4 E5 E6 E7 E8 E9 EA EB EC ED EE EF F0 F1 F2 F3 "
+                               "F4 F5 F6 F7 F8 F9 FA FB FC FD FE FF",
+                               "tx 00", "rx 55 35", "rx 55"}));
+}
+
+TEST_F(WireTraceTest, ThreadsTracingAtOnceKeepEveryLineWholeAndEveryByte) {
+    const auto trace = [this](bool transmit) {
+        for (int i = 0; i < 200; ++i) {
+            transmit ? m_trace->Transmit(Bytes{0xA0, 0xA0}) : m_trace->Receive(Bytes{0xA1, 0xA1});
+        }
+    };
+    {
+        std::jthread transmitter(trace, true);
+        trace(false);
+    }
+    std::size_t bytes = 0;
+    for (const auto& line : Finish()) {
+        ASSERT_TRUE(std::regex_match(line, std::regex("tx( A0){1,32}|rx( A1){1,32}"))) << line;
+        bytes += line.size() / 3;
+    }
+    EXPECT_EQ(bytes, 2 * 200 * 2u);
+}
+
+TEST_F(WireTraceTest, TheTracingPortTracesEachOpenEachWriteOnlyBytesReadAndOneClose) {
+    m_failure = {ENOENT, "No such file or directory", {}};
+    const auto failed = m_opener.Open("/dev/ttyUSB4", 9600);
+    EXPECT_EQ(failed.error.reason, "No such file or directory");
+    m_failure = {};
+    m_port->reads = {2, std::nullopt, 0};
+    auto port = m_opener.Open("/dev/pts/9", 115200).port;
+    ASSERT_TRUE(port);
+    EXPECT_TRUE(port->Write(Bytes{0xA5}));
+    Bytes buf(8);
+    EXPECT_EQ((std::vector{port->Read(buf), port->Read(buf), port->Read(buf)}),
+              (std::vector<std::optional<std::size_t>>{2, std::nullopt, 0}));
+    port->Close();
+    port.reset();  // closes again
+    EXPECT_EQ(m_port->written, Bytes{0xA5});
+    EXPECT_GE(m_port->closes, 1);
+    EXPECT_EQ(Finish(), (Lines{"open /dev/ttyUSB4 9600 failed: No such file or directory",
+                               "open /dev/pts/9 115200", "tx A5", "rx 5A 5A", "close /dev/pts/9"}));
 }
 
 }  // namespace
