@@ -165,8 +165,8 @@ TEST_F(SerialRoadTest, EachFailureOrInterruptionEndsWithItsBoxesAndSendsNothingM
          "UFLHU", cancelled, stopped},
         {"Ctrl+C while a block's acknowledgement is late", WithFault(4, Late(2000ms)), 4,
          Act::CtrlC, "frame 0x0010", "frame 0x0010", cancelled, stopped},
-        {"confirmed close while a flash command's acknowledgement is late",
-         WithFault(5, Late(1500ms)), 4, Act::Close, "frame 0x0010", "UFLHU", cancelled, stopped},
+        {"confirmed close while a block's acknowledgement is late", WithFault(4, Late(2000ms)), 4,
+         Act::Close, "frame 0x0010", "frame 0x0010", cancelled, stopped},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
