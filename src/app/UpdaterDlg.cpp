@@ -275,24 +275,19 @@ std::shared_ptr<SerialPort> CUpdaterDlg::Port() const {
     return m_hComm;
 }
 
+std::shared_ptr<SerialPort> CUpdaterDlg::TakePort() {
+    std::lock_guard lock(m_dataLock);
+    return std::exchange(m_hComm, nullptr);
+}
+
 void CUpdaterDlg::ClosePort() {
-    std::shared_ptr<SerialPort> port;
-    {
-        std::lock_guard lock(m_dataLock);
-        port.swap(m_hComm);
-    }
-    if (port) {
+    if (const auto port = TakePort()) {
         port->Close();
     }
 }
 
 void CUpdaterDlg::AbortPort() {
-    std::shared_ptr<SerialPort> port;
-    {
-        std::lock_guard lock(m_dataLock);
-        port.swap(m_hComm);
-    }
-    if (port) {
+    if (const auto port = TakePort()) {
         port->Abort();
     }
 }

@@ -199,6 +199,8 @@ private:
     };
 
     DialogData Snapshot() const;
+    // The port in m_hComm, which is left empty.
+    std::shared_ptr<SerialPort> TakePort();
     CloseAnswer AskToClose();
     bool Confirm(const std::string& caption, const std::string& text);
     // Maintenance: refuses (and says so) while an update runs, whether or not it holds the
