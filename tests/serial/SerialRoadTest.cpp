@@ -215,7 +215,9 @@ TEST_F(SerialRoadTest, EachFailureOrInterruptionEndsWithItsBoxesAndSendsNothingM
         if (c.act != Act::Stop) {  // Stop shows its status when it is done, whenever that is
             EXPECT_EQ(m_view->Events().back(), "run on");
         }
-        EXPECT_EQ(m_view->Controls().m_strStatus, c.status);
+        if (c.act != Act::Refuse1) {  // the search may or may not have shown its status yet
+            EXPECT_EQ(m_view->Controls().m_strStatus, c.status);
+        }
         EXPECT_EQ(m_dlg->LastOutcome(), c.outcome);
         EXPECT_FALSE(m_dlg->UpdateRunning());
         EXPECT_EQ(m_dlg->m_bIdle, 1);
