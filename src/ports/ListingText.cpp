@@ -10,6 +10,15 @@ namespace {
 
 constexpr std::uint16_t kBusUsb = 0x0003;
 
+// Why a list is missing altogether: where each system keeps it.
+#ifdef _WIN32
+constexpr const char* kNoSerialList = "the system's device setup would not list them";
+constexpr const char* kNoHidList = "the system's device setup would not list them";
+#else
+constexpr const char* kNoSerialList = "this system has no class/tty in sysfs";
+constexpr const char* kNoHidList = "this system has no bus/hid in sysfs";
+#endif
+
 std::string Hex4(std::uint16_t value) {
     char text[8];
     std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(value));
@@ -116,7 +125,7 @@ std::string ComList(const std::vector<int>& comPorts) {
 std::string FormatPortListing(const PortListing& listing) {
     std::string text;
     if (!listing.ttyClassFound) {
-        text += "Serial ports: none (this system has no class/tty in sysfs)\n";
+        text += "Serial ports: none (" + std::string(kNoSerialList) + ")\n";
     } else if (listing.ports.empty()) {
         text += "Serial ports: none\n";
     } else {
@@ -131,6 +140,7 @@ std::string FormatPortListing(const PortListing& listing) {
             text +=
                 Line({Padded(port.device.string(), pathWidth),
                       Padded(port.driver.empty() ? "-" : port.driver, driverWidth),
+                      port.description.empty() ? std::string() : "\"" + port.description + "\"",
                       port.usb ? DescribeUsb(*port.usb) : std::string(), ComList(port.comPorts)});
         }
     }
@@ -156,7 +166,7 @@ std::string FormatPortListing(const PortListing& listing) {
     std::snprintf(heading, sizeof heading, "USB loaders (HID, vendor 0x%04X):",
                   static_cast<unsigned>(hid::kBootLoader.vendorId));
     if (!listing.hidBusFound) {
-        text += heading + std::string(" none (this system has no bus/hid in sysfs)\n");
+        text += heading + std::string(" none (") + kNoHidList + ")\n";
     } else if (listing.loaders.empty()) {
         text += heading + std::string(" none\n");
     } else {
@@ -207,6 +217,9 @@ std::string PortTooltip(const PortListing& listing, int n) {
         return text + DescribeStatus(com->status);
     }
     text += port->driver.empty() ? "serial port" : port->driver;
+    if (!port->description.empty()) {
+        text += ", " + port->description;
+    }
     if (port->usb) {
         text += ", " + DescribeUsb(*port->usb);
     }

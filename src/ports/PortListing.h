@@ -8,12 +8,13 @@
 
 #include "serial/PortNames.h"
 
-// The machine's serial ports and USB loaders as the kernel describes them in sysfs, and the
-// COMn that lead to them. Nothing here opens a device: an operator asks for the list to find
-// out which port to use, and a port another program holds must not be disturbed by that.
+// The machine's serial ports and USB loaders as the system describes them (sysfs on Linux,
+// the device setup's records on Windows), and the COMn that lead to them. Nothing here opens
+// a device: an operator asks for the list to find out which port to use, and a port another
+// program holds must not be disturbed by that.
 namespace tarvik::ports {
 
-// Where the listing looks. Tests point both at a tree of their own.
+// Where the listing looks on Linux. Tests point both at a tree of their own.
 struct ListingRoots {
     std::filesystem::path sys = "/sys";
     std::filesystem::path dev = "/dev";
@@ -29,11 +30,12 @@ struct UsbIdentity {
     std::string serial;
 };
 
-// A serial port the system lists: a tty with a device behind it.
+// A serial port the system lists: a tty with a device behind it, or a COM port.
 struct SerialPortEntry {
-    std::string name;                // "ttyUSB0"
-    std::filesystem::path device;    // <dev>/ttyUSB0
-    std::string driver;              // "ftdi_sio"; empty when sysfs names none
+    std::string name;                // "ttyUSB0"; "COM3"
+    std::filesystem::path device;    // <dev>/ttyUSB0; \\.\COM3
+    std::string driver;              // "ftdi_sio"; "FTSER2K"; empty when the system names none
+    std::string description;         // Windows' name for it: "USB Serial Port (COM3)"
     std::optional<UsbIdentity> usb;  // USB adapters only
     std::vector<int> comPorts;       // the COMn that lead to it, ascending
 };
@@ -57,19 +59,19 @@ struct ComPortEntry {
 // One identity value of a HID device that is not the boot-mode device's.
 struct IdentityDifference {
     std::string what;                     // "vendor", "product" or "version"
-    std::optional<std::uint16_t> actual;  // nothing when sysfs does not tell
+    std::optional<std::uint16_t> actual;  // nothing when the system does not tell
     std::uint16_t expected = 0;
 };
 
 // A HID device of the loader's vendor.
 struct HidLoaderEntry {
-    std::string name;                             // its sysfs folder: "0003:FFFF:0012.0001"
-    std::optional<std::filesystem::path> device;  // <dev>/hidrawN
+    std::string name;                             // "0003:FFFF:0012.0001"; instance ID
+    std::optional<std::filesystem::path> device;  // <dev>/hidrawN; the interface path
     std::uint16_t bus = 0;                        // 0x0003 is USB
     std::uint16_t vendorId = 0;
     std::uint16_t productId = 0;
     std::optional<std::uint16_t> version;         // the USB device's bcdDevice
-    std::string hidName;                          // HID_NAME
+    std::string hidName;                          // HID_NAME; the device's description
     std::string uniq;                             // HID_UNIQ, often the serial number
     std::vector<IdentityDifference> differences;  // in the order vendor, product, version
 
@@ -77,15 +79,15 @@ struct HidLoaderEntry {
 };
 
 struct PortListing {
-    bool ttyClassFound = false;           // <sys>/class/tty was there to read
+    bool ttyClassFound = false;           // <sys>/class/tty was there to read; ports listed
     std::vector<SerialPortEntry> ports;   // names in natural order: ttyS2 before ttyS10
     std::vector<std::string> emptyUarts;  // built-in ports with no UART behind them
     std::vector<ComPortEntry> comPorts;   // COM1 to COM9, in order
-    bool hidBusFound = false;             // <sys>/bus/hid was there to read
-    std::vector<HidLoaderEntry> loaders;  // by device path, natural order
+    bool hidBusFound = false;             // <sys>/bus/hid was there to read; HID listed
+    std::vector<HidLoaderEntry> loaders;  // Linux: by device path; Windows: the system's order
 };
 
-// Lists from sysfs only; opens no device.
+// Lists from sysfs or SetupAPI only (Windows ignores the roots); opens no device.
 PortListing ListPorts(const ListingRoots& roots, const PortNames& names);
 std::string FormatPortListing(const PortListing& listing);
 // One line for the window's tooltip of port index n (0 = "USB Port", 1..9 = COMn).
