@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+#include "cli/Console.h"
 #include "cli/InterruptWatch.h"
 #include "cli/LineBuffer.h"
 #include "cli/PortBoard.h"
@@ -46,7 +47,7 @@ BoardMode ModeFor(const FlashOptions& options) {
     if (options.quiet) {
         return BoardMode::Quiet;
     }
-    return isatty(STDOUT_FILENO) != 0 ? BoardMode::Terminal : BoardMode::Lines;
+    return OutputRedraws() ? BoardMode::Terminal : BoardMode::Lines;
 }
 
 int TerminalColumns() {
@@ -79,26 +80,6 @@ double SecondsBetween(Clock::time_point from, Clock::time_point to) {
 }
 
 }  // namespace
-
-std::filesystem::path TraceFileForPort(const std::filesystem::path& trace,
-                                       const std::string& port) {
-    std::string suffix = port;
-    std::replace(suffix.begin(), suffix.end(), '/', '_');
-    return trace.string() + "." + suffix;
-}
-
-std::vector<std::string> ChildArguments(const FlashOptions& options, const std::string& port) {
-    std::vector<std::string> args = {"--port", port, "--json"};
-    if (options.simulate) {
-        args.push_back("--simulate");
-    }
-    if (options.trace) {
-        args.push_back("--trace");
-        args.push_back(TraceFileForPort(*options.trace, port).string());
-    }
-    args.push_back(options.firmware.string());
-    return args;
-}
 
 int FlashInParallel(const FlashOptions& options, const std::string& argv0) {
     BlockInterrupt();  // before the children start: they inherit the mask
