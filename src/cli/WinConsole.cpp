@@ -2,10 +2,17 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
 #include <shellapi.h>
+
+#include <cstdio>
 
 namespace tarvik::cli {
 namespace {
+
+// Longer than any line the program prints, so that a line reaches the console in one piece.
+constexpr std::size_t kConsoleBuffer = 16 * 1024;
 
 std::string Utf8FromWide(const wchar_t* wide) {
     const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
@@ -38,6 +45,20 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 
 void PrepareConsole() {
     ::SetConsoleOutputCP(CP_UTF8);
+    // In text mode the C library converts what goes to a console from its locale's code
+    // page, byte by byte, which turns each UTF-8 letter into two wrong ones; in binary mode
+    // the bytes reach the console as they are. Written one at a time, though, a letter's
+    // bytes would reach it apart, so the stream is buffered: every view flushes after each
+    // line it prints. Files and pipes keep text mode and get their bytes unchanged anyway.
+    for (std::FILE* stream : {stdout, stderr}) {
+        const int fd = ::_fileno(stream);
+        DWORD mode = 0;
+        if (::GetConsoleMode(reinterpret_cast<HANDLE>(::_get_osfhandle(fd)), &mode)) {
+            std::fflush(stream);
+            ::_setmode(fd, _O_BINARY);
+            std::setvbuf(stream, nullptr, _IOFBF, kConsoleBuffer);
+        }
+    }
 }
 
 bool OutputRedraws() {
