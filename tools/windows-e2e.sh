@@ -5,6 +5,9 @@
 #   b. a loader that goes silent after the clear command: the failure boxes, exit 1;
 #   c. the version command at 9600 baud and the loader's reply;
 #   d. --port usb with no device: the real HID discovery finds nothing, exit 1;
+#   f. Ctrl+C (SIGINT, which Wine turns into the console's Ctrl+C) during a download:
+#      exit 130 at once, the loader never rebooted;
+#   g. a firmware in a folder whose name has letters outside any ANSI code page;
 #   e. figures, printed and never failed on: the block phase of a 256 KiB download at a
 #      paced 115200 baud against its wire-time minimum, the .exe's size, and the start-to-exit
 #      time of --version.
@@ -302,6 +305,51 @@ elif ! cat "$work/usb.stdout" "$work/usb.stderr" | grep -qF 'Make sure the Devic
     tail_of "$work/usb.stdout" "$work/usb.stderr"
 else
     pass "d. usb without a device: \"Make sure the Device work under USB-Boot Mode\", exit 1"
+fi
+
+# --- f. Ctrl+C during a download at a paced 115200 baud (about 17 s for the whole of it).
+if start_loader interrupt --pace; then
+    (cd "$work" && exec wine "$exe" --port COM3 fw.bin >interrupt.raw-stdout 2>interrupt.raw-stderr) &
+    flash_pid=$!
+    sleep 4
+    kill -INT "$flash_pid" 2>/dev/null
+    for ((tenths = 0; tenths < 100; tenths++)); do
+        kill -0 "$flash_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$flash_pid" 2>/dev/null; then
+        kill -KILL "$flash_pid" 2>/dev/null
+        wait "$flash_pid"
+        stop_loader
+        fail "f. Ctrl+C" "still running 10 s after Ctrl+C"
+    else
+        wait "$flash_pid"
+        interrupt_status=$?
+        stop_loader
+        if [ "$interrupt_status" -ne 130 ]; then
+            fail "f. Ctrl+C" "exit $interrupt_status, not 130"
+            tail_of "$work/interrupt.raw-stderr"
+        elif grep -qx 'URBTU' "$work/interrupt.out"; then
+            fail "f. Ctrl+C" "the loader was rebooted: the download went on"
+        else
+            pass "f. Ctrl+C: exit 130 within $((tenths / 10)).$((tenths % 10)) s, the loader not rebooted"
+        fi
+    fi
+else
+    fail "f. Ctrl+C" "no loader"
+fi
+
+# --- g. A firmware in a folder named in letters of several scripts; the in-process USB
+# loader keeps it to the file handling.
+folder="$work/Prüfung ψ 固件"
+mkdir -p "$folder"
+cp "$work/fw.bin" "$folder/fw.bin"
+run unicode --simulate --port usb "Prüfung ψ 固件/fw.bin"
+if [ "$run_status" -ne 0 ] || ! grep -qx 'Download Finished!' "$work/unicode.stdout"; then
+    fail "g. non-ASCII folder" "exit $run_status"
+    tail_of "$work/unicode.stdout" "$work/unicode.stderr"
+else
+    pass "g. non-ASCII folder: \"Prüfung ψ 固件/fw.bin\" flashed"
 fi
 
 # --- e. Figures.
