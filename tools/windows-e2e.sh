@@ -385,7 +385,12 @@ if start_loader paced --pace; then
 else
     echo "  block phase: no loader"
 fi
-echo "  tarvik-flash.exe: $(stat -c %s "$exe") bytes"
+exe_size="$(stat -c %s "$exe") bytes"
+if command -v x86_64-w64-mingw32-strip >/dev/null &&
+    x86_64-w64-mingw32-strip -o "$work/stripped.exe" "$exe" 2>/dev/null; then
+    exe_size="$exe_size, $(stat -c %s "$work/stripped.exe") stripped (as the zip holds it)"
+fi
+echo "  tarvik-flash.exe: $exe_size"
 times=()
 for _ in 1 2 3 4 5; do
     start=$(date +%s%N)
