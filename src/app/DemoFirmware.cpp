@@ -2,15 +2,18 @@
 
 #include <system_error>
 
+#include "app/ProgramPath.h"
+
 namespace tarvik {
 
 std::filesystem::path DemoFirmware() {
     std::error_code ec;
-    // The running program's own path; an installed tree may be moved or unpacked anywhere.
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+    // Found from the running program's own path: an installed tree may be moved or unpacked
+    // anywhere.
+    const std::filesystem::path program = ProgramPath();
     const std::filesystem::path installed =
-        program.parent_path().parent_path() / TARVIK_DEMO_FIRMWARE_INSTALLED;
-    if (!ec && std::filesystem::is_regular_file(installed, ec)) {
+        (program.parent_path() / TARVIK_DEMO_FIRMWARE_FROM_PROGRAM).lexically_normal();
+    if (!program.empty() && std::filesystem::is_regular_file(installed, ec)) {
         return installed;
     }
     const std::filesystem::path source = TARVIK_DEMO_FIRMWARE_SOURCE;

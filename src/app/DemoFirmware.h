@@ -4,10 +4,11 @@
 
 namespace tarvik {
 
-// The firmware image that the demos flash: the copy installed beside the program
-// (<prefix>/share/tarvik-firmware-utility/tarvik-demo.bin for <prefix>/bin/<program>), else
-// the one in the source tree the program was built from. When neither exists, the installed
-// path, so that the message about the missing file names where it belongs.
+// The firmware image that the demos flash: the copy installed with the program (on Linux
+// <prefix>/share/tarvik-firmware-utility/tarvik-demo.bin for <prefix>/bin/<program>; on
+// Windows tarvik-demo.bin beside the .exe), else the one in the source tree the program was
+// built from. When neither exists, the installed path, so that the message about the
+// missing file names where it belongs.
 std::filesystem::path DemoFirmware();
 
 }  // namespace tarvik

@@ -1,6 +1,4 @@
 // tarvik-flash: the updater on the command line, the same CUpdaterDlg as the window.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -11,19 +9,21 @@
 
 #include "app/DemoFirmware.h"
 #include "app/UpdaterDlg.h"
+#include "cli/Console.h"
 #include "cli/FlashOptions.h"
 #include "cli/InterruptWatch.h"
 #include "cli/JsonView.h"
 #include "cli/ParallelFlash.h"
 #include "cli/QuietView.h"
+#include "cli/SimulatedSerialLoader.h"
 #include "cli/TerminalView.h"
+#include "cli/Utf8Path.h"
 #include "hid/SystemHidTransport.h"
 #include "hid/TracingHidTransport.h"
 #include "ports/PortListing.h"
 #include "serial/SystemSerialPort.h"
 #include "serial/TracingSerialPort.h"
 #include "sim/HidLoaderSim.h"
-#include "sim/SerialLoaderSim.h"
 #include "trace/WireTrace.h"
 
 namespace tarvik::cli {
@@ -31,18 +31,22 @@ namespace {
 
 constexpr int kExitFinished = 0;
 constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 
 // Everything one run talks to: real links, or the simulated loaders behind them.
 struct Links {
     PortNames ports;
-    std::unique_ptr<sim::SerialLoaderSim> serialSim;
+    std::unique_ptr<SerialPortOpener> systemSerial = MakeSystemSerialPortOpener(RealClock());
+    std::unique_ptr<SimulatedSerialLoader> serialSim;
     std::unique_ptr<sim::HidLoaderSim> hidSim;
     std::unique_ptr<HidTransport> systemHid;
-    std::unique_ptr<SerialPortOpener> serial;
     std::unique_ptr<WireTrace> trace;
     std::unique_ptr<TracingSerialPortOpener> tracingSerial;
     std::unique_ptr<TracingHidTransport> tracingHid;
+
+    // The serial ports as the dialog reaches them, before any trace.
+    SerialPortOpener& Serial() {
+        return serialSim ? serialSim->Opener(*systemSerial) : *systemSerial;
+    }
 
     UpdaterLinks Get() {
         HidTransport* hid = hidSim ? static_cast<HidTransport*>(hidSim.get()) : systemHid.get();
@@ -50,7 +54,7 @@ struct Links {
             hid = tracingHid.get();
         }
         SerialPortOpener* opener =
-            tracingSerial ? static_cast<SerialPortOpener*>(tracingSerial.get()) : serial.get();
+            tracingSerial ? static_cast<SerialPortOpener*>(tracingSerial.get()) : &Serial();
         return {opener, &ports, hid};
     }
 };
@@ -90,7 +94,7 @@ std::unique_ptr<CliView> MakeView(const FlashOptions& options) {
     if (options.quiet) {
         return std::make_unique<QuietView>(stderr);
     }
-    return std::make_unique<TerminalView>(stdout, stderr, isatty(STDOUT_FILENO) != 0);
+    return std::make_unique<TerminalView>(stdout, stderr, OutputRedraws());
 }
 
 // The port a run of the dialog goes to, as the events name it.
@@ -128,10 +132,10 @@ int FlashOnePort(const FlashOptions& options, const std::string& appTitle, CliVi
                 // elsewhere.
                 sim::SerialLoaderOptions simOptions;
                 simOptions.paceAtBaud = options.demo;
-                links.serialSim = std::make_unique<sim::SerialLoaderSim>(simOptions);
+                links.serialSim = MakeSimulatedSerialLoader(simOptions);
                 links.ports.Override(index, links.serialSim->DevicePath());
                 view.Note("Simulated serial loader on COM" + std::to_string(index) + " (" +
-                          links.serialSim->DevicePath().string() + "): no device is touched.");
+                          Utf8(links.serialSim->DevicePath()) + "): no device is touched.");
             }
         }
     } else if (choice.index == 0) {
@@ -141,22 +145,21 @@ int FlashOnePort(const FlashOptions& options, const std::string& appTitle, CliVi
     const std::filesystem::path firmware = options.demo ? DemoFirmware() : options.firmware;
     std::error_code ec;
     if (!options.command && !std::filesystem::exists(firmware, ec)) {
-        view.Failure(firmware.string() + ": No such file");
+        view.Failure(Utf8(firmware) + ": No such file");
         return kExitFailed;
     }
     if (options.demo) {
-        view.Note("Demo firmware: " + firmware.string());
+        view.Note("Demo firmware: " + Utf8(firmware));
     }
 
-    links.serial = MakeSystemSerialPortOpener(RealClock());
     if (options.trace) {
         links.trace = std::make_unique<WireTrace>(options.trace->string());
         if (!links.trace->IsOpen()) {
-            view.Failure("cannot write the trace " + options.trace->string());
+            view.Failure("cannot write the trace " + Utf8(*options.trace));
             return kExitFailed;
         }
         links.tracingSerial =
-            std::make_unique<TracingSerialPortOpener>(*links.serial, *links.trace);
+            std::make_unique<TracingSerialPortOpener>(links.Serial(), *links.trace);
         if (HidTransport* hid = links.Get().hid) {
             links.tracingHid = std::make_unique<TracingHidTransport>(*hid, *links.trace);
         }
@@ -219,10 +222,16 @@ int Flash(const FlashOptions& options, const std::string& appTitle) {
 
 int main(int argc, char** argv) {
     using namespace tarvik::cli;
+    PrepareConsole();
+    std::vector<std::string> args = ProgramArguments(argc, argv);
+    if (args.empty()) {
+        args.push_back("tarvik-flash");
+    }
     std::string error;
-    const auto options = ParseFlashOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    const auto options =
+        ParseFlashOptions(std::vector<std::string>(args.begin() + 1, args.end()), error);
     if (!options) {
-        std::fprintf(stderr, "tarvik-flash: %s\nTry 'tarvik-flash --help'.\n", error.c_str());
+        std::fputs(UsageErrorText(error).c_str(), stderr);
         return kExitUsage;
     }
     switch (options->action) {
@@ -233,7 +242,7 @@ int main(int argc, char** argv) {
             std::puts("tarvik-flash 2.0.0.0");
             return 0;
         case FlashOptions::Action::List:
-            // From sysfs alone: listing a port never opens it.
+            // Listing a port never opens it.
             std::fputs(
                 tarvik::ports::FormatPortListing(tarvik::ports::ListPorts({}, tarvik::PortNames()))
                     .c_str(),
@@ -244,9 +253,9 @@ int main(int argc, char** argv) {
     }
     try {
         if (options->ports.size() > 1) {
-            return FlashInParallel(*options, argv[0]);
+            return FlashInParallel(*options, args.front());
         }
-        return Flash(*options, tarvik::ApplicationTitle(argv[0]));
+        return Flash(*options, tarvik::ApplicationTitle(PathFromUtf8(args.front())));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tarvik-flash: unexpected error: %s\n", e.what());
         return kExitFailed;

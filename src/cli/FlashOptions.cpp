@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "cli/Utf8Path.h"
 #include "image/FirmwareFiles.h"
 
 namespace tarvik::cli {
@@ -59,6 +60,10 @@ Exit status: 0 when the download finished on every port (or the command went out
 and its reply, where one is expected, was accepted), 1 when any failed, 2 for a
 usage error, 130 when stopped with Ctrl+C.
 )";
+
+std::string UsageErrorText(const std::string& error) {
+    return "tarvik-flash: " + error + "\nTry 'tarvik-flash --help'.\n";
+}
 
 std::optional<PortChoice> ParsePort(const std::string& port) {
     if (EqualsNoCase(port, "usb")) {
@@ -133,7 +138,7 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
             if (!file) {
                 return std::nullopt;
             }
-            options.trace = *file;
+            options.trace = PathFromUtf8(*file);
         } else if (arg == "--simulate") {
             options.simulate = true;
         } else if (arg == "--demo") {
@@ -186,7 +191,7 @@ std::optional<FlashOptions> ParseFlashOptions(const std::vector<std::string>& ar
         return std::nullopt;
     }
     if (!options.demo) {
-        options.firmware = positional.front();
+        options.firmware = PathFromUtf8(positional.front());
     }
     return options;
 }

@@ -50,4 +50,9 @@ bool SamePort(const std::string& a, const std::string& b);
 
 extern const char* const kFlashUsage;
 
+// The exit status of a usage error, and what it prints on the error stream: the error, then
+// where to find the usage.
+inline constexpr int kExitUsage = 2;
+std::string UsageErrorText(const std::string& error);
+
 }  // namespace tarvik::cli

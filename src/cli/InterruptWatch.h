@@ -10,14 +10,16 @@ class CUpdaterDlg;
 
 namespace tarvik::cli {
 
-// Ctrl+C without a signal handler: SIGINT is blocked in every thread (and in every child
-// process, which inherits the mask) and taken with sigtimedwait where it is expected.
+// Ctrl+C as something to take where it is expected, never as an interruption at a random
+// point. On POSIX SIGINT is blocked in every thread (and in every child process, which
+// inherits the mask) and taken with sigtimedwait, without a signal handler. On Windows a
+// console control handler counts each Ctrl+C and Ctrl+Break, and they are taken one by one.
 
-// Call before any other thread or child starts, so that all of them inherit the blocked
-// signal.
+// From here on Ctrl+C no longer ends the process but waits to be taken. On POSIX, call
+// before any other thread or child starts, so that all of them inherit the blocked signal.
 void BlockInterrupt();
 
-// True when a SIGINT was pending, or arrives within `wait`; it is taken.
+// True when a Ctrl+C was pending, or arrives within `wait`; it is taken.
 bool TakeInterrupt(std::chrono::milliseconds wait);
 
 // The exit status after Ctrl+C.

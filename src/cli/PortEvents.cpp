@@ -1,9 +1,5 @@
 #include "cli/PortEvents.h"
 
-#include <signal.h>
-#include <string.h>
-#include <sys/wait.h>
-
 #include <cmath>
 #include <cstdint>
 #include <nlohmann/json.hpp>
@@ -112,20 +108,6 @@ std::optional<PortEvent> ParsePortEvent(std::string_view line) {
         return std::nullopt;
     }
     return event;
-}
-
-ChildEnd ChildEndFromWaitStatus(int waitStatus) {
-    if (WIFSIGNALED(waitStatus)) {
-        return {128 + WTERMSIG(waitStatus), WTERMSIG(waitStatus)};
-    }
-    return {WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 1, 0};
-}
-
-std::string SignalName(int signal) {
-    if (const char* name = sigabbrev_np(signal)) {
-        return std::string("SIG") + name;
-    }
-    return "signal " + std::to_string(signal);
 }
 
 void ApplyEvent(PortState& state, const PortEvent& event) {

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/ChildEnd.h"
 #include "cli/CliView.h"
 
 namespace tarvik::cli {
@@ -30,15 +31,6 @@ struct PortEvent {
 
 // Nothing for a line that is not one of those objects (a line cut short by a crash, say).
 std::optional<PortEvent> ParsePortEvent(std::string_view line);
-
-// How a child process ended: its exit code, or the signal that ended it.
-struct ChildEnd {
-    int exitCode = 0;
-    int signal = 0;  // 0 when it exited
-};
-ChildEnd ChildEndFromWaitStatus(int waitStatus);
-// "SIGKILL", or "signal 77" for one without a name.
-std::string SignalName(int signal);
 
 struct PortMessage {
     std::string caption;
