@@ -18,17 +18,6 @@
 namespace tarvik {
 namespace {
 
-// Once a reply has started, a pause this long means the device has said all it will.
-constexpr Clock::Duration kInterByteGap{30};
-
-// The longest a read of n bytes waits: 10 ms a byte, more than a byte takes at any rate we
-// use, and 200 ms for the device to start answering.
-Clock::Duration ReadTimeOut(std::size_t n) {
-    constexpr std::size_t kLargest = 1'000'000'000;  // keeps the sum far from overflowing
-    return Clock::Duration(200) +
-           Clock::Duration(10) * static_cast<Clock::Duration::rep>(std::min(n, kLargest));
-}
-
 std::optional<speed_t> SpeedOf(std::uint32_t baud) {
     switch (baud) {
         case 2400:
@@ -128,7 +117,7 @@ public:
         Clock::TimePoint lastByte{};
         for (;;) {
             const auto now = m_clock.Now();
-            const auto deadline = got > 0 ? std::min(total, lastByte + kInterByteGap) : total;
+            const auto deadline = got > 0 ? std::min(total, lastByte + kReadGap) : total;
             if (now >= deadline) {
                 return got;
             }
