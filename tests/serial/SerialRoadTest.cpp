@@ -6,11 +6,10 @@
 #include <future>
 
 #include "app/UpdaterDlg.h"
-#include "serial/PosixSerialPort.h"
-#include "sim/SerialLoaderSim.h"
 #include "support/BadImages.h"
 #include "support/RecordingView.h"
 #include "support/RefusingDlg.h"
+#include "support/SimulatedSerialLoader.h"
 #include "support/TempDir.h"
 #include "support/Timeline.h"
 
@@ -50,9 +49,9 @@ protected:
         m_ports = NoEnvironment();
         m_clock = std::make_unique<ScaledClock>(speed);
         options.clock = m_clock.get();
-        m_sim = std::make_unique<sim::SerialLoaderSim>(options);
+        m_sim = std::make_unique<test::SimulatedSerialLoader>(options, writeStallLimit);
         m_ports.Override(3, m_sim->DevicePath());
-        m_opener = std::make_unique<PosixSerialPortOpener>(*m_clock, writeStallLimit);
+        m_opener = &m_sim->Opener();
         m_timeline = std::make_unique<test::TimelineClock>(*m_clock);
         m_timelineOpener = std::make_unique<test::TimelinePortOpener>(*m_opener, *m_timeline);
         m_dlg = std::make_unique<test::RefusingDlg>(*m_view, *m_timeline, "tarvik-updater",
@@ -106,8 +105,8 @@ protected:
     std::unique_ptr<test::RecordingView> m_view;
     PortNames m_ports = NoEnvironment();
     std::unique_ptr<ScaledClock> m_clock;
-    std::unique_ptr<sim::SerialLoaderSim> m_sim;
-    std::unique_ptr<PosixSerialPortOpener> m_opener;
+    std::unique_ptr<test::SimulatedSerialLoader> m_sim;
+    SerialPortOpener* m_opener = nullptr;             // m_sim's
     std::unique_ptr<test::TimelineClock> m_timeline;  // the dialog's clock and ports
     std::unique_ptr<test::TimelinePortOpener> m_timelineOpener;
     std::unique_ptr<test::RefusingDlg> m_dlg;
