@@ -96,9 +96,9 @@ TEST(HidLoaderSim, BlockWithAFaultIsReportedAndNeitherAcknowledgedNorKept) {
         EXPECT_EQ(bus.Errors(), errors);
         HidReport answer = kAck;  // as the answer before left it
         const HidReadResult got = device->Read(answer, faults.empty() ? 10ms : 10s);
-        EXPECT_EQ(std::pair(got.status, got.count), faults.empty()
-                                                        ? std::pair(Status::TimedOut, 0ul)
-                                                        : std::pair(Status::Report, 2ul));
+        EXPECT_EQ(std::pair(got.status, got.count),
+                  faults.empty() ? std::pair(Status::TimedOut, std::size_t{0})
+                                 : std::pair(Status::Report, std::size_t{2}));
         EXPECT_EQ(answer, kAck);
         EXPECT_EQ(bus.Pages(), Pages{});
     }
