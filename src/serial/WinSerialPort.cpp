@@ -1,4 +1,5 @@
 #include "serial/WinSerialPort.h"
+#include "serial/PortGate.h"
 #include "serial/SystemSerialPort.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -8,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cwctype>
 #include <mutex>
 #include <set>
@@ -207,8 +207,8 @@ public:
     WinSerialPort& operator=(const WinSerialPort&) = delete;
 
     std::optional<std::size_t> Read(std::span<std::uint8_t> buf) override {
-        const Operation op(*this);
-        if (!op) {
+        const PortGate::Use use(m_gate);
+        if (!use) {
             return std::nullopt;
         }
         const std::size_t n = buf.size();
@@ -247,8 +247,8 @@ public:
     }
 
     bool Write(std::span<const std::uint8_t> data) override {
-        const Operation op(*this);
-        if (!op) {
+        const PortGate::Use use(m_gate);
+        if (!use) {
             return false;
         }
         std::size_t done = 0;
@@ -264,8 +264,8 @@ public:
     }
 
     void Purge() override {
-        const Operation op(*this);
-        if (op) {
+        const PortGate::Use use(m_gate);
+        if (use) {
             ::PurgeComm(m_comm, kPurgeAll);
         }
     }
@@ -274,10 +274,7 @@ public:
 
     void Abort() override { Release(true); }
 
-    bool IsOpen() const override {
-        std::lock_guard lock(m_lock);
-        return !m_closed;
-    }
+    bool IsOpen() const override { return m_gate.IsOpen(); }
 
 private:
     // One request of `size` bytes: a write of `out`, or a read into `in`. A read waits until
@@ -374,49 +371,39 @@ private:
         return moved;
     }
 
-    std::optional<std::size_t> InputQueued() const {
+    // The driver's queues, in and out; nothing when the port failed.
+    std::optional<COMSTAT> Queues() const {
         DWORD errors = 0;
         COMSTAT status{};
         if (!::ClearCommError(m_comm, &errors, &status)) {
             return std::nullopt;
         }
-        return status.cbInQue;
+        return status;
+    }
+
+    std::optional<std::size_t> InputQueued() const {
+        const auto queues = Queues();
+        return queues ? std::optional<std::size_t>(queues->cbInQue) : std::nullopt;
     }
 
     std::optional<std::size_t> OutputQueued() const {
-        DWORD errors = 0;
-        COMSTAT status{};
-        if (!::ClearCommError(m_comm, &errors, &status)) {
-            return std::nullopt;
-        }
-        return status.cbOutQue;
+        const auto queues = Queues();
+        return queues ? std::optional<std::size_t>(queues->cbOutQue) : std::nullopt;
     }
 
     void Release(bool dropOutput) {
-        std::unique_lock lock(m_lock);
-        if (m_closed) {
-            // Another thread is releasing the port; return only once it is done.
-            m_changed.wait(lock, [this] { return m_released; });
-            return;
-        }
-        m_closed = true;
         // From now on every wait of every request wakes.
-        ::SetEvent(m_closing);
-        m_changed.wait(lock, [this] { return m_active == 0; });
-        lock.unlock();
-
-        // No request is left and none can start, so the handle is ours alone. What is still
-        // queued goes out while the line takes it, or is dropped.
-        if (dropOutput || !DrainOutput()) {
-            ::PurgeComm(m_comm, PURGE_TXABORT | PURGE_TXCLEAR);
-        }
-        ::CloseHandle(m_comm);
-        ::CloseHandle(m_closing);
-        m_claim.Give();
-
-        lock.lock();
-        m_released = true;
-        m_changed.notify_all();
+        const auto wake = [this] { ::SetEvent(m_closing); };
+        m_gate.Close(wake, [this, dropOutput] {
+            // No request is left and none can start, so the handle is ours alone. What is
+            // still queued goes out while the line takes it, or is dropped.
+            if (dropOutput || !DrainOutput()) {
+                ::PurgeComm(m_comm, PURGE_TXABORT | PURGE_TXCLEAR);
+            }
+            ::CloseHandle(m_comm);
+            ::CloseHandle(m_closing);
+            m_claim.Give();
+        });
     }
 
     // Waits while the output queue shrinks; false once it has not for the stall limit.
@@ -437,51 +424,12 @@ private:
         return true;
     }
 
-    // Keeps the handle alive for the length of one operation; false when closed.
-    class Operation {
-    public:
-        explicit Operation(WinSerialPort& port) : m_port(port), m_entered(port.Enter()) {}
-        ~Operation() {
-            if (m_entered) {
-                m_port.Leave();
-            }
-        }
-        Operation(const Operation&) = delete;
-        Operation& operator=(const Operation&) = delete;
-        explicit operator bool() const { return m_entered; }
-
-    private:
-        WinSerialPort& m_port;
-        const bool m_entered;
-    };
-
-    bool Enter() {
-        std::lock_guard lock(m_lock);
-        if (m_closed) {
-            return false;
-        }
-        ++m_active;
-        return true;
-    }
-
-    void Leave() {
-        std::lock_guard lock(m_lock);
-        if (--m_active == 0) {
-            m_changed.notify_all();
-        }
-    }
-
     const Clock& m_clock;
     const Clock::Duration m_writeStallLimit;
     PortClaim m_claim;  // given back once the handle is closed
     const HANDLE m_comm;
     const HANDLE m_closing;  // manual reset, set by Close and Abort
-
-    mutable std::mutex m_lock;
-    std::condition_variable m_changed;
-    bool m_closed = false;
-    bool m_released = false;
-    int m_active = 0;
+    PortGate m_gate;
 };
 
 }  // namespace
