@@ -28,7 +28,7 @@ ConversionResult WriteReplacing(const std::filesystem::path& target,
         temp = target;
         temp += ".tmp" + std::to_string(random() % 1000000);
         errno = 0;
-        out.reset(std::fopen(temp.string().c_str(), "wbx"));
+        out.reset(OpenStdioFile(temp, "wbx"));
         if (!out && errno != EEXIST) {
             return OutputFailure(target, errno);
         }
@@ -63,7 +63,7 @@ ConversionResult ConvertElfToBin(const FirmwareFile& file) {
         return {ConversionStatus::Failed, WindowMessage("Please select a file first !"), {}};
     }
     errno = 0;
-    StdioFile in(std::fopen(input->string().c_str(), "rb"));
+    StdioFile in(OpenStdioFile(*input, "rb"));
     if (!in) {
         return {
             ConversionStatus::Failed,

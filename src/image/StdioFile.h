@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,6 +15,17 @@ struct StdioFileCloser {
 };
 // A C stream closed on every way out.
 using StdioFile = std::unique_ptr<std::FILE, StdioFileCloser>;
+
+// Opens `path` as std::fopen does. On Windows by its wide name: a narrow one would be read in
+// a code page, and a name outside it would not open.
+inline std::FILE* OpenStdioFile(const std::filesystem::path& path, const char* mode) {
+#ifdef _WIN32
+    const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
+    return ::_wfopen(path.c_str(), wideMode.c_str());
+#else
+    return std::fopen(path.c_str(), mode);
+#endif
+}
 
 // The system's text for an error number, as the operator reads it.
 inline std::string SystemReason(int error) {

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "image/Utf8Path.h"
+
 #ifdef _WIN32
 #include <cstdlib>
 #include <cwchar>
@@ -63,8 +65,7 @@ std::optional<std::string> EnvironmentValue(const std::string& name) {
     if (value == nullptr) {
         return std::nullopt;
     }
-    const std::u8string text = std::filesystem::path(value).u8string();
-    return std::string(text.begin(), text.end());
+    return Utf8(std::filesystem::path(value));
 #else
     const char* value = std::getenv(name.c_str());
     if (value == nullptr) {
@@ -72,11 +73,6 @@ std::optional<std::string> EnvironmentValue(const std::string& name) {
     }
     return std::string(value);
 #endif
-}
-
-// A device path from UTF-8; a plain string would be read in the system's code page on Windows.
-std::filesystem::path PathFromUtf8(const std::string& text) {
-    return std::filesystem::path(std::u8string(text.begin(), text.end()));
 }
 
 }  // namespace
