@@ -4,8 +4,9 @@
 //   tarvik-serial-loader [--record FILE] [--pace] [--silent-after-clear]
 //
 // Prints the terminal's path as its first line, serves it until its standard input ends or
-// SIGTERM comes, then writes the flashed image to FILE, prints the loader's log one entry a
-// line and each protocol error as "error: ...", and exits 0 when there was none, 1 otherwise.
+// SIGTERM comes, then writes the flashed image to FILE, prints the loader's log and then the
+// maintenance frames it took ("command %/%/"), one entry a line, and each protocol error as
+// "error: ...", and exits 0 when there was none, 1 otherwise.
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -86,6 +87,7 @@ int main(int argc, char** argv) {
     }
 
     std::vector<std::string> log;
+    std::vector<std::string> frames;
     std::vector<std::string> errors;
     std::vector<std::uint8_t> flashed;
     {
@@ -93,6 +95,7 @@ int main(int argc, char** argv) {
         std::cout << loader.DevicePath().string() << std::endl;
         WaitForTheEnd(signals);
         log = loader.Log();
+        frames = loader.MaintenanceFrames();
         errors = loader.Errors();
         flashed = loader.Flashed();
     }
@@ -109,6 +112,9 @@ int main(int argc, char** argv) {
     }
     for (const auto& entry : log) {
         std::cout << entry << "\n";
+    }
+    for (const auto& frame : frames) {
+        std::cout << frame << "\n";
     }
     for (const auto& error : errors) {
         std::cout << "error: " << error << "\n";
