@@ -15,6 +15,7 @@
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 namespace tarvik {
 namespace {
@@ -283,7 +284,7 @@ private:
     std::optional<std::size_t> Transfer(const std::uint8_t* out, std::uint8_t* in, std::size_t size,
                                         Clock::TimePoint deadline) {
         const bool write = out != nullptr;
-        Handle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        const EventLease event(*this);
         if (!event) {
             return std::nullopt;
         }
@@ -338,6 +339,34 @@ private:
         }
         return count;
     }
+
+    // A request's event: a kept one, or a new one; kept again once the request is over.
+    class EventLease {
+    public:
+        explicit EventLease(WinSerialPort& port) : m_port(port) {
+            std::lock_guard lock(port.m_eventsLock);
+            if (port.m_events.empty()) {
+                m_event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            } else {
+                m_event = port.m_events.back();
+                port.m_events.pop_back();
+            }
+        }
+        ~EventLease() {
+            if (m_event != nullptr) {
+                std::lock_guard lock(m_port.m_eventsLock);
+                m_port.m_events.push_back(m_event);
+            }
+        }
+        EventLease(const EventLease&) = delete;
+        EventLease& operator=(const EventLease&) = delete;
+        explicit operator bool() const { return m_event != nullptr; }
+        HANDLE Get() const { return m_event; }
+
+    private:
+        WinSerialPort& m_port;
+        HANDLE m_event = nullptr;
+    };
 
     // The count of a finished request.
     std::optional<std::size_t> Result(bool write, std::size_t size, OVERLAPPED& ov) {
@@ -402,6 +431,9 @@ private:
             }
             ::CloseHandle(m_comm);
             ::CloseHandle(m_closing);
+            for (const HANDLE event : m_events) {
+                ::CloseHandle(event);
+            }
             m_claim.Give();
         });
     }
@@ -430,6 +462,12 @@ private:
     const HANDLE m_comm;
     const HANDLE m_closing;  // manual reset, set by Close and Abort
     PortGate m_gate;
+
+    // The events of finished requests, for the next ones: the tool writes a byte a request,
+    // and an event made and closed for each costs two more calls into the system (under
+    // Wine, two round trips to its server).
+    std::mutex m_eventsLock;
+    std::vector<HANDLE> m_events;  // under m_eventsLock
 };
 
 }  // namespace
