@@ -3,17 +3,48 @@
 #include <thread>
 
 namespace tarvik {
+namespace {
+
+// Sleeps at least `d` of real time. Windows sleeps in whole milliseconds and makes a shorter
+// sleep none at all, which would turn a fast clock's polls into a busy loop: rounded up.
+void SleepReal(std::chrono::nanoseconds d) {
+#ifdef _WIN32
+    d = std::chrono::ceil<std::chrono::milliseconds>(d);
+#endif
+    std::this_thread::sleep_for(d);
+}
+
+// Sleeps until `t` of real time. Where the system sleeps in whole milliseconds, the last
+// stretch shorter than that is spent yielding, so that paced simulations keep their steps.
+void SleepRealUntil(std::chrono::steady_clock::time_point t) {
+#ifdef _WIN32
+    constexpr auto kGrain = std::chrono::milliseconds(2);
+    for (auto left = t - std::chrono::steady_clock::now(); left.count() > 0;
+         left = t - std::chrono::steady_clock::now()) {
+        if (left > kGrain) {
+            std::this_thread::sleep_for(
+                std::chrono::floor<std::chrono::milliseconds>(left - kGrain));
+        } else {
+            std::this_thread::yield();
+        }
+    }
+#else
+    std::this_thread::sleep_until(t);
+#endif
+}
+
+}  // namespace
 
 Clock::TimePoint SteadyClock::Now() const {
     return std::chrono::steady_clock::now();
 }
 
 void SteadyClock::SleepFor(Duration d) const {
-    std::this_thread::sleep_for(d);
+    SleepReal(d);
 }
 
 void SteadyClock::SleepUntil(TimePoint t) const {
-    std::this_thread::sleep_until(t);
+    SleepRealUntil(t);
 }
 
 std::chrono::microseconds SteadyClock::RealDuration(Duration d) const {
@@ -30,14 +61,14 @@ Clock::TimePoint ScaledClock::Now() const {
 }
 
 void ScaledClock::SleepFor(Duration d) const {
-    std::this_thread::sleep_for(RealDuration(d));
+    SleepReal(RealDuration(d));
 }
 
 void ScaledClock::SleepUntil(TimePoint t) const {
     const auto now = Now();
     if (t > now) {
-        std::this_thread::sleep_for(
-            std::chrono::duration_cast<std::chrono::nanoseconds>((t - now) / m_factor));
+        SleepRealUntil(std::chrono::steady_clock::now() +
+                       std::chrono::duration_cast<std::chrono::nanoseconds>((t - now) / m_factor));
     }
 }
 

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <vector>
 
+#include "image/Utf8Path.h"
+
 namespace tarvik {
 namespace {
 
@@ -26,7 +28,7 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
 }
 
 FirmwareFile FirmwareFileFromPath(const std::filesystem::path& chosen) {
-    const std::string name = chosen.filename().string();
+    const std::string name = Utf8(chosen.filename());
     const auto dot = name.rfind('.');
     FirmwareFile file;
     file.folder = chosen.parent_path();
@@ -46,7 +48,7 @@ std::optional<std::filesystem::path> FindFirmwareVariant(const FirmwareFile& fil
     preferred.push_back(Upper(ext));
     for (const auto& candidate : preferred) {
         std::error_code ec;
-        const auto path = folder / (file.title + "." + candidate);
+        const auto path = folder / PathFromUtf8(file.title + "." + candidate);
         if (std::filesystem::is_regular_file(path, ec)) {
             return path;
         }
@@ -57,7 +59,7 @@ std::optional<std::filesystem::path> FindFirmwareVariant(const FirmwareFile& fil
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), last; !ec && it != last;
          it.increment(ec)) {
-        const std::string name = it->path().filename().string();
+        const std::string name = Utf8(it->path().filename());
         if (name.size() == prefix.size() + ext.size() && name.starts_with(prefix) &&
             EqualsNoCase(name.substr(prefix.size()), ext) && it->is_regular_file(ec)) {
             others.push_back(name);
@@ -67,7 +69,7 @@ std::optional<std::filesystem::path> FindFirmwareVariant(const FirmwareFile& fil
         return std::nullopt;
     }
     std::sort(others.begin(), others.end());
-    return folder / others.front();
+    return folder / PathFromUtf8(others.front());
 }
 
 }  // namespace tarvik

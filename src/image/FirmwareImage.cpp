@@ -5,6 +5,7 @@
 #include <new>
 
 #include "image/StdioFile.h"
+#include "image/Utf8Path.h"
 
 namespace tarvik {
 namespace {
@@ -28,7 +29,7 @@ struct OpenedImage {
 OpenedImage OpenImage(const FirmwareFile& file) {
     OpenedImage opened;
     const auto found = FindFirmwareVariant(file, "bin");
-    opened.path = found ? *found : file.Folder() / (file.title + ".bin");
+    opened.path = found ? *found : file.Folder() / PathFromUtf8(file.title + ".bin");
     const std::string name = opened.path.string();
     const auto fail = [&](std::string text) {
         opened.in.reset();

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -17,10 +16,11 @@ struct StdioFileCloser {
 // A C stream closed on every way out.
 using StdioFile = std::unique_ptr<std::FILE, StdioFileCloser>;
 
-// Opens `path` as fopen does with `mode`; through the wide call on Windows.
+// Opens `path` as std::fopen does. On Windows by its wide name: a narrow one would be read in
+// a code page, and a name outside it would not open.
 inline std::FILE* OpenStdioFile(const std::filesystem::path& path, const char* mode) {
 #ifdef _WIN32
-    const std::wstring wideMode(mode, mode + std::strlen(mode));
+    const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
     return ::_wfopen(path.c_str(), wideMode.c_str());
 #else
     return std::fopen(path.c_str(), mode);

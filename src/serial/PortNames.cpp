@@ -5,6 +5,13 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "image/Utf8Path.h"
+
+#ifdef _WIN32
+#include <cstdlib>
+#include <cwchar>
+#endif
+
 namespace tarvik {
 namespace {
 
@@ -49,16 +56,28 @@ std::optional<std::filesystem::path> FromFile(const std::filesystem::path& file,
     return device;
 }
 
+// A value of the environment, UTF-8 as every text inside the tool; on Windows read wide,
+// since the narrow environment holds the values in the system's code page.
+std::optional<std::string> EnvironmentValue(const std::string& name) {
+#ifdef _WIN32
+    const std::wstring wideName(name.begin(), name.end());  // our names are ASCII
+    const wchar_t* value = ::_wgetenv(wideName.c_str());
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    return Utf8(std::filesystem::path(value));
+#else
+    const char* value = std::getenv(name.c_str());
+    if (value == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(value);
+#endif
+}
+
 }  // namespace
 
-PortNames::PortNames()
-    : PortNames([](const std::string& name) -> std::optional<std::string> {
-          const char* value = std::getenv(name.c_str());
-          if (value == nullptr) {
-              return std::nullopt;
-          }
-          return std::string(value);
-      }) {}
+PortNames::PortNames() : PortNames(EnvironmentValue) {}
 
 PortNames::PortNames(Environment environment) : m_environment(std::move(environment)) {}
 
@@ -71,14 +90,19 @@ std::optional<std::filesystem::path> PortNames::Resolve(int n) const {
     }
     const auto variable = m_environment("TARVIK_COM" + std::to_string(n));
     if (variable && !variable->empty()) {
-        return std::filesystem::path(*variable);
+        return PathFromUtf8(*variable);
     }
     if (const auto file = ConfigFile(); !file.empty()) {
         if (auto device = FromFile(file, n)) {
             return device;
         }
     }
+#ifdef _WIN32
+    // The system's own name, which CreateFile takes as it is for COM1 to COM9.
+    return std::filesystem::path("COM" + std::to_string(n));
+#else
     return std::filesystem::path("/dev/ttyS" + std::to_string(n - 1));
+#endif
 }
 
 void PortNames::Override(int n, std::filesystem::path device) {
@@ -88,6 +112,11 @@ void PortNames::Override(int n, std::filesystem::path device) {
 }
 
 std::filesystem::path PortNames::ConfigFile() const {
+#ifdef _WIN32
+    // Windows names its ports itself, COM1 to COM9 as the operator knows them from the Device
+    // Manager, so there is nothing to map; the environment still can, for tests.
+    return {};
+#else
     // A relative XDG_CONFIG_HOME is invalid and ignored, as the XDG rules say.
     const auto xdg = m_environment("XDG_CONFIG_HOME");
     if (xdg && std::filesystem::path(*xdg).is_absolute()) {
@@ -98,6 +127,7 @@ std::filesystem::path PortNames::ConfigFile() const {
         return std::filesystem::path(*home) / ".config" / "tarvik" / "ports.conf";
     }
     return {};
+#endif
 }
 
 }  // namespace tarvik

@@ -11,6 +11,7 @@ namespace tarvik {
 // Where COM1 to COM9 live on this machine. In order: TARVIK_COMn in the environment (for
 // example TARVIK_COM3=/dev/ttyUSB0); a "COMn=/dev/..." line in
 // $XDG_CONFIG_HOME/tarvik/ports.conf (default ~/.config/tarvik/ports.conf); /dev/ttyS(n-1).
+// On Windows: TARVIK_COMn, then the system's own name "COMn"; no file.
 // Index 0 is the USB entry and names no serial port.
 class PortNames {
 public:

@@ -1,4 +1,5 @@
 #include "serial/PosixSerialPort.h"
+#include "serial/PortGate.h"
 #include "serial/SystemSerialPort.h"
 
 #include <fcntl.h>
@@ -10,24 +11,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <limits>
-#include <mutex>
 #include <system_error>
 
 namespace tarvik {
 namespace {
-
-// Once a reply has started, a pause this long means the device has said all it will.
-constexpr Clock::Duration kInterByteGap{30};
-
-// The longest a read of n bytes waits: 10 ms a byte, more than a byte takes at any rate we
-// use, and 200 ms for the device to start answering.
-Clock::Duration ReadTimeOut(std::size_t n) {
-    constexpr std::size_t kLargest = 1'000'000'000;  // keeps the sum far from overflowing
-    return Clock::Duration(200) +
-           Clock::Duration(10) * static_cast<Clock::Duration::rep>(std::min(n, kLargest));
-}
 
 std::optional<speed_t> SpeedOf(std::uint32_t baud) {
     switch (baud) {
@@ -115,8 +103,8 @@ public:
     PosixSerialPort& operator=(const PosixSerialPort&) = delete;
 
     std::optional<std::size_t> Read(std::span<std::uint8_t> buf) override {
-        const Operation op(*this);
-        if (!op) {
+        const PortGate::Use use(m_gate);
+        if (!use) {
             return std::nullopt;
         }
         const std::size_t n = buf.size();
@@ -128,7 +116,7 @@ public:
         Clock::TimePoint lastByte{};
         for (;;) {
             const auto now = m_clock.Now();
-            const auto deadline = got > 0 ? std::min(total, lastByte + kInterByteGap) : total;
+            const auto deadline = got > 0 ? std::min(total, lastByte + kReadGap) : total;
             if (now >= deadline) {
                 return got;
             }
@@ -163,8 +151,8 @@ public:
     }
 
     bool Write(std::span<const std::uint8_t> data) override {
-        const Operation op(*this);
-        if (!op) {
+        const PortGate::Use use(m_gate);
+        if (!use) {
             return false;
         }
         std::size_t done = 0;
@@ -202,8 +190,8 @@ public:
     }
 
     void Purge() override {
-        const Operation op(*this);
-        if (op) {
+        const PortGate::Use use(m_gate);
+        if (use) {
             ::tcflush(m_fd, TCIOFLUSH);
         }
     }
@@ -212,43 +200,30 @@ public:
 
     void Abort() override { Release(true); }
 
-    bool IsOpen() const override {
-        std::lock_guard lock(m_lock);
-        return !m_closed;
-    }
+    bool IsOpen() const override { return m_gate.IsOpen(); }
 
 private:
     void Release(bool dropOutput) {
-        std::unique_lock lock(m_lock);
-        if (m_closed) {
-            // Another thread is releasing the port; return only once it is done.
-            m_changed.wait(lock, [this] { return m_released; });
-            return;
-        }
-        m_closed = true;
         // One byte that nobody reads: from now on every poll of every operation wakes.
-        const std::uint8_t wake = 1;
-        [[maybe_unused]] const ssize_t written = ::write(m_wakeWrite, &wake, 1);
-        m_changed.wait(lock, [this] { return m_active == 0; });
-        lock.unlock();
-
-        // Nothing is inside the descriptor and nothing new can enter, so it is ours alone.
-        // The system's close waits for queued output to drain, on some adapters for half a
-        // minute when the line is held: drain it here under the stall limit instead.
-        // A flush only where output must go: on a pseudo-terminal it also drops what the
-        // other end has not read yet.
-        if (dropOutput || !DrainOutput()) {
-            ::tcflush(m_fd, TCOFLUSH);
-        }
-        ::ioctl(m_fd, TIOCNXCL);
-        ::flock(m_fd, LOCK_UN);
-        ::close(m_fd);
-        ::close(m_wakeRead);
-        ::close(m_wakeWrite);
-
-        lock.lock();
-        m_released = true;
-        m_changed.notify_all();
+        const auto wake = [this] {
+            const std::uint8_t byte = 1;
+            [[maybe_unused]] const ssize_t written = ::write(m_wakeWrite, &byte, 1);
+        };
+        m_gate.Close(wake, [this, dropOutput] {
+            // Nothing is inside the descriptor and nothing new can enter, so it is ours alone.
+            // The system's close waits for queued output to drain, on some adapters for half
+            // a minute when the line is held: drain it here under the stall limit instead.
+            // A flush only where output must go: on a pseudo-terminal it also drops what the
+            // other end has not read yet.
+            if (dropOutput || !DrainOutput()) {
+                ::tcflush(m_fd, TCOFLUSH);
+            }
+            ::ioctl(m_fd, TIOCNXCL);
+            ::flock(m_fd, LOCK_UN);
+            ::close(m_fd);
+            ::close(m_wakeRead);
+            ::close(m_wakeWrite);
+        });
     }
 
     // Waits while the output queue shrinks; false once it has not for the stall limit.
@@ -269,51 +244,12 @@ private:
         return true;
     }
 
-    // Keeps the descriptor alive for the length of one operation; false when closed.
-    class Operation {
-    public:
-        explicit Operation(PosixSerialPort& port) : m_port(port), m_entered(port.Enter()) {}
-        ~Operation() {
-            if (m_entered) {
-                m_port.Leave();
-            }
-        }
-        Operation(const Operation&) = delete;
-        Operation& operator=(const Operation&) = delete;
-        explicit operator bool() const { return m_entered; }
-
-    private:
-        PosixSerialPort& m_port;
-        const bool m_entered;
-    };
-
-    bool Enter() {
-        std::lock_guard lock(m_lock);
-        if (m_closed) {
-            return false;
-        }
-        ++m_active;
-        return true;
-    }
-
-    void Leave() {
-        std::lock_guard lock(m_lock);
-        if (--m_active == 0) {
-            m_changed.notify_all();
-        }
-    }
-
     const Clock& m_clock;
     const Clock::Duration m_writeStallLimit;
     const int m_fd;
     const int m_wakeRead;
     const int m_wakeWrite;
-
-    mutable std::mutex m_lock;
-    std::condition_variable m_changed;
-    bool m_closed = false;
-    bool m_released = false;
-    int m_active = 0;
+    PortGate m_gate;
 };
 
 }  // namespace

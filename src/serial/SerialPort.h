@@ -14,6 +14,18 @@ namespace tarvik {
 // or an adapter that stalls must not freeze whoever writes.
 inline constexpr std::chrono::milliseconds kWriteStallLimit{2000};
 
+// Once a reply has started, a pause this long means the device has said all it will.
+inline constexpr std::chrono::milliseconds kReadGap{30};
+
+// The longest a read of n bytes waits: 10 ms a byte, more than a byte takes at any rate we
+// use, and 200 ms for the device to start answering.
+inline std::chrono::milliseconds ReadTimeOut(std::size_t n) {
+    constexpr std::size_t kLargest = 1'000'000'000;  // keeps the sum far from overflowing
+    return std::chrono::milliseconds(200) +
+           std::chrono::milliseconds(10) *
+               static_cast<std::chrono::milliseconds::rep>(n < kLargest ? n : kLargest);
+}
+
 // One open serial port: raw 8N1 at a fixed rate, NUL bytes passed through. Every operation
 // may be called from any thread; Close() wakes a thread blocked in Read or Write on the same
 // port, which then fails. The descriptor is never used once Close() has returned.

@@ -18,9 +18,14 @@ std::optional<std::string> PortOpenFailureReason(const std::filesystem::path& de
         return path + " does not exist.";
     }
     if (error == EACCES || error == EPERM) {
+#ifdef _WIN32
+        // Windows has no such group; its ports refuse a second opener, which is EBUSY.
+        return path + ": permission denied.";
+#else
         return path +
                ": permission denied. Serial ports belong to the dialout group: sudo adduser "
                "$USER dialout, then log in again.";
+#endif
     }
     // EBUSY from a terminal held with TIOCEXCL, EWOULDBLOCK from a lock another open holds.
     if (error == EBUSY || error == EWOULDBLOCK) {

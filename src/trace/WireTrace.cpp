@@ -2,6 +2,9 @@
 
 #include <cinttypes>
 
+#include "image/StdioFile.h"
+#include "image/Utf8Path.h"
+
 namespace tarvik {
 namespace {
 
@@ -23,7 +26,7 @@ std::string HexLine(const char* direction, std::span<const std::uint8_t> bytes) 
 
 }  // namespace
 
-WireTrace::WireTrace(const std::string& file) : m_file(std::fopen(file.c_str(), "a")) {}
+WireTrace::WireTrace(const std::string& file) : m_file(OpenStdioFile(PathFromUtf8(file), "a")) {}
 
 WireTrace::~WireTrace() {
     std::lock_guard lock(m_lock);

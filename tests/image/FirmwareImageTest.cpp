@@ -92,6 +92,9 @@ TEST_F(FirmwareImageTest, TitleIsCutBeforeTheLastDotAndTheVariantIsTheChosenThen
               std::tuple("/fw/dir.v2", "app-1.2.3", "Bin"));
     const auto bare = FirmwareFileFromPath("image");
     EXPECT_EQ(std::tuple(bare.title, bare.ext, bare.Folder()), std::tuple("image", "", "."));
+#ifdef _WIN32
+    return;  // names that differ only in case are one file there
+#endif
 
     std::uint8_t mark = 0x21;  // tells the variants apart
     for (const char* name : {"fw.bIn", "fw.BIN", "fw.Bin", "fwx.bin"}) {

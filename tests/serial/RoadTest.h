@@ -5,11 +5,10 @@
 #include <algorithm>
 
 #include "app/UpdaterDlg.h"
-#include "serial/PosixSerialPort.h"
 #include "sim/HidLoaderSim.h"
-#include "sim/SerialLoaderSim.h"
 #include "support/RecordingView.h"
 #include "support/RefusingDlg.h"
+#include "support/SimulatedSerialLoader.h"
 #include "support/TempDir.h"
 #include "support/Timeline.h"
 
@@ -47,10 +46,10 @@ protected:
         m_ports = PortNames([](const std::string&) { return std::optional<std::string>(); });
         m_clock = std::make_unique<ScaledClock>(speed);
         serial.clock = m_clock.get();
-        m_sim = std::make_unique<sim::SerialLoaderSim>(serial);
+        m_sim = std::make_unique<SimulatedSerialLoader>(serial, writeStallLimit);
         m_bus = std::make_unique<sim::HidLoaderSim>(std::move(hid));
         m_ports.Override(3, m_sim->DevicePath());
-        m_opener = std::make_unique<PosixSerialPortOpener>(*m_clock, writeStallLimit);
+        m_opener = &m_sim->Opener();
         m_timeline = std::make_unique<TimelineClock>(*m_clock);
         m_timelineOpener = std::make_unique<TimelinePortOpener>(*m_opener, *m_timeline);
         m_dlg = std::make_unique<RefusingDlg>(
@@ -108,9 +107,9 @@ protected:
     std::unique_ptr<RecordingView> m_view;
     PortNames m_ports{[](const std::string&) { return std::optional<std::string>(); }};
     std::unique_ptr<ScaledClock> m_clock;
-    std::unique_ptr<sim::SerialLoaderSim> m_sim;
+    std::unique_ptr<SimulatedSerialLoader> m_sim;
     std::unique_ptr<sim::HidLoaderSim> m_bus;
-    std::unique_ptr<PosixSerialPortOpener> m_opener;
+    SerialPortOpener* m_opener = nullptr;       // m_sim's
     std::unique_ptr<TimelineClock> m_timeline;  // the dialog's clock and serial ports
     std::unique_ptr<TimelinePortOpener> m_timelineOpener;
     std::unique_ptr<RefusingDlg> m_dlg;

@@ -90,7 +90,7 @@ TEST(HidLoaderSim, FaultyBlocksAreReportedScriptedFaultsFireAndNeitherIsKept) {
     for (const auto& [reports, error] : faulty) {
         SCOPED_TRACE(error);
         EXPECT_EQ(send(reports, {}),
-                  std::tuple(0, Texts{error}, Status::TimedOut, 0ul, kAck, Pages{}));
+                  std::tuple(0, Texts{error}, Status::TimedOut, std::size_t{0}, kAck, Pages{}));
     }
     // The fault, what the last write returns, and the answer's bytes, report ID included.
     const std::vector<std::tuple<HidFault, int, std::size_t, HidReport>> scripted = {

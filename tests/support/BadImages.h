@@ -24,10 +24,12 @@ inline std::vector<BadImage> BadImages() {
         {"a folder", [](TempDir& d) { fs::create_directory(d.Path() / "fw.bin"); },
          "fw.bin: Is a directory."},
         {"empty", [](TempDir& d) { d.Write("fw.bin", {}); }, "fw.bin is empty; nothing was sent."},
+#ifndef _WIN32
         // A file that nobody may read, root included: a write-only sysfs attribute.
         {"unreadable",
          [](TempDir& d) { fs::create_symlink("/sys/bus/platform/uevent", d.Path() / "fw.bin"); },
          "fw.bin: Permission denied."},
+#endif
         {"8193 blocks", [](TempDir& d) { fs::resize_file(d.Write("fw.bin", {1}), 8193 * 2048); },
          "at most 16777216 bytes (8192 blocks) can be sent."},
     };
