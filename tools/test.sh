@@ -33,3 +33,6 @@ build_and_test build/asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug 
     -DTARVIK_SANITIZE=address,undefined -DTARVIK_BUILD_BENCH=OFF
 build_and_test build/tsan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTARVIK_WERROR=ON -DTARVIK_SANITIZE=thread -DTARVIK_BUILD_BENCH=OFF -DTARVIK_BUILD_QT=OFF
+# The Windows programs, cross-built with mingw-w64, their tests and the end-to-end runs under
+# Wine (no display needed), and the zip.
+bash tools/build-windows.sh build/windows
