@@ -204,10 +204,20 @@ ln -sfn /dev/null "$com3_link"
         fi
     done
 } >"$work/ports.reg"
-wineserver -k 2>/dev/null
 wineserver_started=1
-timeout "$kRunLimit" wine reg import "Z:${work//\//\\}\\ports.reg" >"$work/reg.log" 2>&1 ||
-    die "cannot set Wine's port mapping (see $work/reg.log)"
+# A fresh prefix's server may still be settling after wineboot: a few tries, each from a
+# stopped server.
+imported=0
+for _ in 1 2 3; do
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    if timeout "$kRunLimit" wine reg import "Z:${work//\//\\}\\ports.reg" >"$work/reg.log" 2>&1; then
+        imported=1
+        break
+    fi
+    sleep 2
+done
+[ "$imported" = 1 ] || die "cannot set Wine's port mapping (see $work/reg.log)"
 # Restarted, the prefix maps its ports from the key; kept running, every check below starts
 # without the server's start-up.
 wineserver -k 2>/dev/null
