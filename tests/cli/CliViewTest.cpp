@@ -75,17 +75,11 @@ std::string ReadBack(const std::string& line) {
     return text.str();
 }
 
-TEST(CliViewTest, WhatTheJsonViewWritesAParentReadsBackAndNothingCutShort) {
+TEST(CliViewTest, AParentReadsBackWhatTheJsonViewWritesAndRefusesAnyOtherLine) {
     const std::string awkward = std::string("say \"U5U\" \\ \x01\n\t\x1F\x7F") +
                                 std::string(1, '\0') + "Gr\xC3\xBC\xC3\x9F" + "e \xE2\x82\xAC" +
                                 " \xF0\x9D\x84\x9E \xF4\x8F\xBF\xBF";
-    const auto fffd = [](std::size_t n) {  // n replacement characters
-        std::string text;
-        while (n-- > 0) {
-            text += "\xEF\xBF\xBD";
-        }
-        return text;
-    };
+    const std::string r = "\xEF\xBF\xBD";  // the replacement character
     StreamCapture out;
     JsonView view(out.File(), "COM1");
     // Quotes, backslashes, control characters and every valid character come back whole.
@@ -108,15 +102,12 @@ TEST(CliViewTest, WhatTheJsonViewWritesAParentReadsBackAndNothingCutShort) {
             EXPECT_EQ(ReadBack(line.substr(0, cut)), "refused") << line.substr(0, cut);
         }
     }
-    EXPECT_EQ(
-        read,
-        (Strings{"0 |" + awkward + " 0% 0/0 0 failed 0 0",
-                 "2 a" + fffd(1) + "|" + fffd(2) + "/" + fffd(3) + "!|failure 0% 0/0 0 failed 0 0",
-                 "0 |" + fffd(4) + "|" + fffd(1) + "x|" + fffd(1) + " 0% 0/0 0 failed 0 0",
-                 "1 | 33% 1/3 2048 failed 0 0", "3 | 0% 0/0 2048 interrupted 130 0.5"}));
-}
-
-TEST(CliViewTest, AParentRefusesAnUnknownIncompleteOrOutOfRangeEventOrAWrongType) {
+    EXPECT_EQ(read,
+              (Strings{"0 |" + awkward + " 0% 0/0 0 failed 0 0",
+                       "2 a" + r + "|" + r + r + "/" + r + r + r + "!|failure 0% 0/0 0 failed 0 0",
+                       "0 |" + r + r + r + r + "|" + r + "x|" + r + " 0% 0/0 0 failed 0 0",
+                       "1 | 33% 1/3 2048 failed 0 0", "3 | 0% 0/0 2048 interrupted 130 0.5"}));
+    // An unknown, incomplete or out-of-range event, or one with a field of the wrong type.
     for (const char* line : {
              R"({"event":"bogus","port":"C"})",
              R"({"event":"status","port":"C"})",
@@ -142,7 +133,7 @@ TEST(CliViewTest, AParentRefusesAnUnknownIncompleteOrOutOfRangeEventOrAWrongType
 }
 
 TEST(CliViewTest, QuietHoldsTheBoxesAndShowsAllOfAFailedRunButOnlyFailureBoxesOtherwise) {
-    StreamCapture err;
+    StreamCapture err, okErr;
     QuietView failed(err.File());
     failed.ShowData(Status("Progressing..."));
     failed.SetProgress(50);
@@ -156,7 +147,6 @@ TEST(CliViewTest, QuietHoldsTheBoxesAndShowsAllOfAFailedRunButOnlyFailureBoxesOt
     EXPECT_EQ(err.Text(),
               "tarvik-flash: cannot write the trace t.log\ntarvik-flash: N,A,K\ndata: NO Ack 2!\n");
 
-    StreamCapture okErr;
     QuietView succeeded(okErr.File());
     succeeded.ShowMessageBox(Box("tarvik-flash", "Send error= 5", kMbIconExclamation));
     succeeded.ShowMessageBox(Box("Update", "Download Finished!"));
@@ -166,8 +156,7 @@ TEST(CliViewTest, QuietHoldsTheBoxesAndShowsAllOfAFailedRunButOnlyFailureBoxesOt
 
 // A terminal view on a time line the test moves by hand.
 TEST(CliViewTest, TheBarTellsBlocksRateAndTimeLeftAndTheEndHowMuchWentInHowLong) {
-    StreamCapture term;
-    StreamCapture errs;
+    StreamCapture term, errs;
     TimePoint now{};
     const auto At = [&](int ms) { now = TimePoint{} + std::chrono::milliseconds(ms); };
     TerminalView view(term.File(), errs.File(), true, [&] { return now; });

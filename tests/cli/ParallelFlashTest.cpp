@@ -5,7 +5,7 @@
 
 #include <signal.h>
 
-#include "cli/CliTestSupport.h"
+#include "cli/FlashRunFixture.h"
 #include "sim/SerialLoaderSim.h"
 #include "support/TraceLines.h"
 

@@ -2,7 +2,7 @@
 // operator sees and the summary out.
 #include <gtest/gtest.h>
 
-#include <signal.h>
+#include <csignal>
 
 #include "cli/CliTestSupport.h"
 #include "cli/FlashSummary.h"
@@ -42,15 +42,10 @@ const std::pair<std::size_t, std::string> kLines[] = {
      R"({"event":"result","port":"COM1","result":"succeeded","exit":0,"seconds":12.34,"bytes":16384})"},
 };
 
-struct Shown {
-    int exit;
-    std::string out;
-    std::string err;
-};
+using test::Ran;
 
-Shown ShowThreePorts(BoardMode mode) {
-    StreamCapture out;
-    StreamCapture err;
+Ran ShowThreePorts(BoardMode mode) {
+    StreamCapture out, err;
     PortBoard board({"COM1", "/dev/pts/7", "usb"}, mode, out.File(), err.File());
     for (std::size_t port = 0; port < 3; ++port) {
         board.Started(port, 101 + port);
@@ -62,67 +57,52 @@ Shown ShowThreePorts(BoardMode mode) {
     board.TakeErr(1, "a line on stderr\nand another\n");
     board.Ended(1, ChildEnd{1, 0}, 3.3);
     board.Ended(0, ChildEnd{0, 0}, 12.5);
-    board.Ended(2, ChildEnd{128 + SIGKILL, SIGKILL}, 0.52);
-    const int exit = board.Finish(false);
-    return {exit, out.Text(), err.Text()};
+    board.Ended(2, ChildEnd{128 + SIGTERM, SIGTERM}, 0.52);
+    return {board.Finish(false), out.Text(), err.Text()};
 }
 
 const std::string kTable =
     "PORT          RESULT       TIME\n"
     "COM1          succeeded    12.3 s\n"
     "/dev/pts/7    failed        3.1 s  tarvik-flash: N,A,K\n"
-    "usb           failed        0.5 s  killed by SIGKILL\n"
+    "usb           failed        0.5 s  killed by SIGTERM\n"
     "1 of 3 devices flashed.\n";
 const std::string kRefusal = "/dev/pts/7: tarvik-flash: N,A,K\n/dev/pts/7: data: NO Ack 2!\n";
 const std::string kStderr = "/dev/pts/7: a line on stderr\n/dev/pts/7: and another\n";
 
-TEST(PortBoardTest, LinesQuietAndJsonFormsOfOneRunEachEndWithTheSummary) {
-    const Shown lines = ShowThreePorts(BoardMode::Lines);
-    EXPECT_EQ(lines.exit, 1);
-    EXPECT_EQ(lines.out,
-              "COM1: progress 0%\nCOM1: Search Device...\n/dev/pts/7: Search Device...\n"
-              "usb: Progressing...\nCOM1: Progressing...\nCOM1: progress 12%\n"
-              "COM1: progress 33%\nCOM1: progress 66%\nCOM1: progress 100%\n"
-              "usb: progress 20%\nCOM1: Download Finished!\n" +
-                  kTable);
-    EXPECT_EQ(lines.err, kRefusal + "COM1: Update: Download Finished!\n" + kStderr);
-
-    const Shown quiet = ShowThreePorts(BoardMode::Quiet);
-    EXPECT_EQ(quiet.exit, 1);
-    EXPECT_EQ(quiet.out, kTable);
-    EXPECT_EQ(quiet.err, kRefusal + kStderr);
-
+TEST(PortBoardTest, LinesQuietAndJsonFormsEndWithTheSummaryAndQuietShowsNothingOfASuccess) {
+    EXPECT_EQ(ShowThreePorts(BoardMode::Lines),
+              (Ran{1,
+                   "COM1: progress 0%\nCOM1: Search Device...\n/dev/pts/7: Search Device...\n"
+                   "usb: Progressing...\nCOM1: Progressing...\nCOM1: progress 12%\n"
+                   "COM1: progress 33%\nCOM1: progress 66%\nCOM1: progress 100%\n"
+                   "usb: progress 20%\nCOM1: Download Finished!\n" +
+                       kTable,
+                   kRefusal + "COM1: Update: Download Finished!\n" + kStderr}));
+    EXPECT_EQ(ShowThreePorts(BoardMode::Quiet), (Ran{1, kTable, kRefusal + kStderr}));
     // The children's whole lines go out byte for byte, the cut one not at all; the parent
     // writes the result the killed child never wrote, with the bytes of its last block.
-    const Shown json = ShowThreePorts(BoardMode::Json);
-    std::string passed;
-    for (const auto& [port, line] : kLines) {
-        passed += line + "\n";
-    }
-    EXPECT_EQ(json.exit, 1);
-    EXPECT_EQ(json.err, "");
-    EXPECT_EQ(
-        json.out,
-        R"({"event":"start","port":"COM1","pid":101}
+    std::string json = R"({"event":"start","port":"COM1","pid":101}
 {"event":"start","port":"/dev/pts/7","pid":102}
 {"event":"start","port":"usb","pid":103}
-)" + passed +
-            R"({"event":"result","port":"usb","result":"failed","exit":137,"seconds":0.52,"bytes":2048,"signal":"SIGKILL"}
-{"event":"summary","ports":[{"port":"COM1","result":"succeeded","exit":0,"seconds":12.34},{"port":"/dev/pts/7","result":"failed","exit":1,"seconds":3.14,"message":"tarvik-flash: N,A,K","stderr":"a line on stderr\nand another\n"},{"port":"usb","result":"failed","exit":137,"seconds":0.52,"message":"killed by SIGKILL","signal":"SIGKILL"}],"flashed":1,"total":3,"exit":1}
-)");
-}
+)";
+    for (const auto& [port, line] : kLines) {
+        json += line + "\n";
+    }
+    json +=
+        R"({"event":"result","port":"usb","result":"failed","exit":143,"seconds":0.52,"bytes":2048,"signal":"SIGTERM"}
+{"event":"summary","ports":[{"port":"COM1","result":"succeeded","exit":0,"seconds":12.34},{"port":"/dev/pts/7","result":"failed","exit":1,"seconds":3.14,"message":"tarvik-flash: N,A,K","stderr":"a line on stderr\nand another\n"},{"port":"usb","result":"failed","exit":143,"seconds":0.52,"message":"killed by SIGTERM","signal":"SIGTERM"}],"flashed":1,"total":3,"exit":1}
+)";
+    EXPECT_EQ(ShowThreePorts(BoardMode::Json), (Ran{1, json, ""}));
 
-TEST(PortBoardTest, QuietShowsNothingWhenEveryPortWasFlashed) {
-    StreamCapture out;
-    StreamCapture err;
+    // Quiet, with every port flashed: nothing at all.
+    StreamCapture out, err;
     PortBoard board({"COM1", "COM2"}, BoardMode::Quiet, out.File(), err.File());
     for (std::size_t port = 0; port < 2; ++port) {
-        board.TakeLine(port, kLines[0].second);
         board.TakeLine(port, kLines[16].second);  // the box that says it finished
         board.Ended(port, {0, 0}, 1);
     }
-    EXPECT_EQ(board.Finish(false), 0);
-    EXPECT_EQ(out.Text() + err.Text(), "");
+    EXPECT_EQ((Ran{board.Finish(false), out.Text(), err.Text()}), (Ran{0, "", ""}));
 }
 
 PortEvent Event(const std::string& line) {
@@ -145,10 +125,9 @@ TEST(PortBoardTest, TheSummaryNamesEachPortsFirstFailureAndTheExitFollowsEveryCh
     ports[2].errText = "tarvik-flash: cannot write the trace t.log.COM3\n";
     ApplyEnd(ports[2], {1, 0}, 0.04);
     ports[3].port = "usb";
-    ApplyEvent(
-        ports[3],
-        Event(
-            R"({"event":"result","port":"usb","result":"interrupted","exit":130,"seconds":100.06,"bytes":0})"));
+    const char* interrupted =
+        R"({"event":"result","port":"usb","result":"interrupted","exit":130,"seconds":100.06,"bytes":0})";
+    ApplyEvent(ports[3], Event(interrupted));
     ApplyEnd(ports[3], {130, 0}, 100.2);
     // The failure box outranks the earlier plain one; the child's own time wins when it
     // gave one.
@@ -192,8 +171,7 @@ TEST(PortBoardTest, TerminalModeRedrawsOneLinePerPortInPlaceWithItsRateAndTimeLe
     EXPECT_EQ(PortBoard::TerminalLine(port, 8, 80, "1.0 KiB/s  0:01 left"),
               "COM1    [##########..........]  50%  failed: Fail: Timeout fail!");
 
-    StreamCapture out;
-    StreamCapture err;
+    StreamCapture out, err;
     TimePoint now{};
     PortBoard board({"COM1", "usb"}, BoardMode::Terminal, out.File(), err.File(), 80,
                     [&] { return now; });
