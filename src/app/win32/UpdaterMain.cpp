@@ -41,8 +41,7 @@ std::vector<std::wstring> Arguments() {
 
 // A window program started from a console has no standard error unless it was redirected:
 // then the text goes there, else into a box.
-void TellUsage(const std::string& appTitle) {
-    const std::string text = "usage: " + appTitle + " [--demo]\n";
+void Tell(const std::string& appTitle, const std::string& text) {
     const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
     DWORD written = 0;
     if (error && error != INVALID_HANDLE_VALUE &&
@@ -64,7 +63,7 @@ int main() {
     const std::vector<std::wstring> arguments = Arguments();
     const bool demo = arguments == std::vector<std::wstring>{L"--demo"};
     if (!arguments.empty() && !demo) {
-        TellUsage(appTitle);
+        Tell(appTitle, "usage: " + appTitle + " [--demo]\n");
         return kExitUsage;
     }
 
@@ -96,6 +95,8 @@ int main() {
     CUpdaterDlg dlg(view, RealClock(), appTitle, {serial, &ports, hid});
     win32::UpdaterWindow window(dlg, view, ports, GetModuleHandleW(nullptr));
     if (!window.Create()) {
+        Tell(appTitle, appTitle + ": the window cannot be created (error " +
+                           std::to_string(GetLastError()) + ")\n");
         return kExitNoWindow;
     }
     dlg.OnInitDialog();
