@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Draws the application icon (a chip with an arrow into it) as resources/tarvik.svg and
-as PNGs of 16, 32, 48 and 256 pixels, with nothing but the standard library: no SVG
-renderer is needed to rebuild them."""
+"""Draws the application icon (a chip with an arrow into it) as resources/tarvik.svg, as PNGs
+of 16, 32, 48 and 256 pixels, and as resources/tarvik.ico for the Windows programs (the same
+four sizes in one file), with nothing but the standard library: no SVG renderer or image
+converter is needed to rebuild them."""
 import struct
 import zlib
 from pathlib import Path
@@ -55,9 +56,14 @@ def pixel(size, px, py, samples=4):
     return tuple(total[i] // n * 255 // alpha for i in range(3)) + (alpha,)
 
 
-def png(size):
-    rows = b"".join(
-        b"\x00" + b"".join(bytes(pixel(size, x, y)) for x in range(size)) for y in range(size))
+def pixels(size):
+    """The image as rows of (r, g, b, a), top row first."""
+    return [[pixel(size, x, y) for x in range(size)] for y in range(size)]
+
+
+def png(size, image=None):
+    image = image or pixels(size)
+    rows = b"".join(b"\x00" + b"".join(bytes(p) for p in row) for row in image)
 
     def chunk(kind, data):
         return (struct.pack(">I", len(data)) + kind + data +
@@ -66,6 +72,38 @@ def png(size):
     header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
             chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b""))
+
+
+def dib(size, image):
+    """An icon image as Windows has always read it: a 32-bit BGRA bitmap, bottom row first,
+    then the 1-bit AND mask (set where the pixel is transparent), rows padded to 4 bytes."""
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
+    colour = b"".join(bytes((b, g, r, a)) for row in reversed(image) for r, g, b, a in row)
+    stride = (size + 31) // 32 * 4
+    mask = b""
+    for row in reversed(image):
+        bits = 0
+        for x, (_, _, _, a) in enumerate(row):
+            if a == 0:
+                bits |= 1 << (stride * 8 - 1 - x)
+        mask += bits.to_bytes(stride, "big")
+    return header + colour + mask
+
+
+def ico(sizes):
+    """The sizes in one .ico: bitmaps up to 48 pixels, PNG for 256 (Windows Vista and later
+    read PNG images in icons; the small sizes stay bitmaps for every reader)."""
+    images = []
+    for size in sizes:
+        image = pixels(size)
+        images.append((size, png(size, image) if size >= 256 else dib(size, image)))
+    out = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for size, data in images:
+        edge = size if size < 256 else 0  # 0 stands for 256
+        out += struct.pack("<BBBBHHII", edge, edge, 0, 0, 1, 32, len(data), offset)
+        offset += len(data)
+    return out + b"".join(data for _, data in images)
 
 
 def svg():
@@ -92,6 +130,7 @@ def main():
     (out / "tarvik.svg").write_text(svg())
     for size in (16, 32, 48, 256):
         (out / f"tarvik-{size}.png").write_bytes(png(size))
+    (out / "tarvik.ico").write_bytes(ico((16, 32, 48, 256)))
 
 
 if __name__ == "__main__":
