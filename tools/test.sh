@@ -34,5 +34,5 @@ build_and_test build/asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug 
 build_and_test build/tsan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTARVIK_WERROR=ON -DTARVIK_SANITIZE=thread -DTARVIK_BUILD_BENCH=OFF -DTARVIK_BUILD_QT=OFF
 # The Windows programs, cross-built with mingw-w64, their tests and the end-to-end runs under
-# Wine (no display needed), and the zip.
+# Wine (the window's on an Xvfb display), the zip and the installer.
 bash tools/build-windows.sh build/windows

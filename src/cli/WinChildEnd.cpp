@@ -23,6 +23,8 @@ std::string SignalName(int signal) {
             return "SIGTERM";
         case SIGABRT:
             return "SIGABRT";
+        case 9:  // what a parallel run reports for a child it had to terminate, as on POSIX
+            return "SIGKILL";
         default:
             return "signal " + std::to_string(signal);
     }

@@ -4,6 +4,8 @@
 
 #include <climits>
 
+#include "cli/WinInterruptChannel.h"
+
 namespace tarvik::cli {
 namespace {
 
@@ -24,11 +26,20 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     return TRUE;
 }
 
+// Ctrl+C passed on by the parent of a parallel run, when it started this process; null
+// otherwise.
+HANDLE FromParent() {
+    static const HANDLE channel =
+        ::OpenSemaphoreW(SYNCHRONIZE, FALSE, InterruptChannelName(::GetCurrentProcessId()).c_str());
+    return channel;
+}
+
 }  // namespace
 
 void BlockInterrupt() {
     static const bool installed = [] {
         Pending();  // made before the handler can ever run
+        FromParent();
         // A process started in a new process group has Ctrl+C ignored; take it again.
         ::SetConsoleCtrlHandler(nullptr, FALSE);
         return ::SetConsoleCtrlHandler(OnConsoleControl, TRUE) != 0;
@@ -37,9 +48,13 @@ void BlockInterrupt() {
 }
 
 bool TakeInterrupt(std::chrono::milliseconds wait) {
-    const HANDLE pending = Pending();
+    const HANDLE waits[2] = {Pending(), FromParent()};
     const auto ms = wait.count() < 0 ? 0 : wait.count();
-    return pending && ::WaitForSingleObject(pending, static_cast<DWORD>(ms)) == WAIT_OBJECT_0;
+    const DWORD count = waits[1] ? 2 : 1;
+    const DWORD woke = waits[0]
+                           ? ::WaitForMultipleObjects(count, waits, FALSE, static_cast<DWORD>(ms))
+                           : WAIT_FAILED;
+    return woke < WAIT_OBJECT_0 + count;
 }
 
 }  // namespace tarvik::cli
