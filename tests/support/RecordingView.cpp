@@ -36,12 +36,8 @@ void RecordingView::ReadData(DialogData& data) {
 void RecordingView::ShowMessageBox(const MessageBoxRequest& box) {
     std::unique_lock lock(m_lock);
     m_boxes.push_back(box);
-    const auto hook = m_boxHook;
     Record(lock,
            (box.kind == MessageKind::Window ? "box " : "appbox ") + box.caption + ": " + box.text);
-    if (hook) {
-        hook(box);
-    }
 }
 
 void RecordingView::SetProgress(int position) {
@@ -114,11 +110,6 @@ void RecordingView::Type(const std::function<void(DialogData&)>& edit) {
 void RecordingView::QueueFileChoice(std::optional<std::filesystem::path> choice) {
     std::lock_guard lock(m_lock);
     m_fileChoices.push_back(std::move(choice));
-}
-
-void RecordingView::OnMessageBox(std::function<void(const MessageBoxRequest&)> hook) {
-    std::lock_guard lock(m_lock);
-    m_boxHook = std::move(hook);
 }
 
 bool RecordingView::WaitFor(const std::string& event, std::chrono::milliseconds timeout) const {

@@ -42,8 +42,6 @@ public:
     // What the operator types into the controls before the next ReadData.
     void Type(const std::function<void(DialogData&)>& edit);
     void QueueFileChoice(std::optional<std::filesystem::path> choice);
-    // Runs while a message box is up, on the thread that shows it.
-    void OnMessageBox(std::function<void(const MessageBoxRequest&)> hook);
     // Runs after each event is recorded, on the thread that caused it: a test acts at an
     // exact step of a worker.
     void OnEvent(std::function<void(const std::string&)> hook);
@@ -63,7 +61,6 @@ private:
     DialogData m_controls;
     bool m_runEnabled = true;
     std::deque<std::optional<std::filesystem::path>> m_fileChoices;
-    std::function<void(const MessageBoxRequest&)> m_boxHook;
     std::function<void(const std::string&)> m_eventHook;
     bool m_confirmAnswer = true;
 };
