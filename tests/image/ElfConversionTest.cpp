@@ -19,24 +19,7 @@ namespace {
 using test::TempDir;
 using Bytes = std::vector<std::uint8_t>;
 using Names = std::vector<std::string>;
-using Segments = std::vector<test::ElfBuilder::Segment>;
-
-// `size` bytes that tell their offset from 0x200 on, with `segments` in a table at 0x34
-// (moved to `tableAt` after, if given) of which e_phnum counts `count`, or all when negative.
-Bytes Elf(std::size_t size, const Segments& segments, int count = -1, std::uint32_t tableAt = 0) {
-    test::ElfBuilder elf(size, 0x34);
-    elf.Pattern(0x200, size);
-    for (const auto& segment : segments) {
-        elf.Add(segment);
-    }
-    if (count >= 0) {
-        elf.EntryCount(static_cast<std::uint16_t>(count));
-    }
-    if (tableAt != 0) {
-        elf.TableAt(tableAt);
-    }
-    return elf.Bytes();
-}
+using test::Elf;
 
 // Converts `file`, written as `name`, beside an earlier image `name`.bin of `earlier`.
 ConversionResult Convert(TempDir& dir, const Bytes& file, const Bytes& earlier,
