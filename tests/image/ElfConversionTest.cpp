@@ -66,9 +66,8 @@ TEST(ElfConversionTest, SegmentsAreLaidOutByAddressInWhole512ByteReadsOverTheEar
         TempDir dir;
         const auto result = Convert(dir, c.file, Bytes(5000, 0xEE), c.name);
         const std::string bin = c.name.substr(0, 2) + ".bin";
-        EXPECT_EQ(result.status, ConversionStatus::Converted);
-        EXPECT_EQ(result.message, std::nullopt);
-        EXPECT_EQ(result.output, dir.Path() / bin);
+        EXPECT_EQ(std::tuple(result.status, result.message, result.output),
+                  std::tuple(ConversionStatus::Converted, std::nullopt, dir.Path() / bin));
         Bytes expected(c.pieces.back()[1], 0);
         for (const auto& [from, to, at] : c.pieces) {
             std::copy_n(c.file.begin() + static_cast<long>(at), to - from,

@@ -98,11 +98,11 @@ TEST(HidLoaderSim, CountsHandlesAnswersAWaitingReaderOnceWakesItAtTheUnplugAndOu
         HidLoaderOptions{.devices = {{.path = "sim:app", .attributes = app},
                                      {.path = "sim:boot", .attributes = boot, .loader = true}},
                          .faults = {{.kind = HidFaultKind::DeviceGone, .at = 1 + 42}}});
-    std::vector<std::pair<std::string, HidAttributes>> listed;
-    for (const HidDeviceInfo& info : bus->Enumerate().value_or(std::vector<HidDeviceInfo>{})) {
-        listed.emplace_back(info.path, info.attributes);
-    }
-    EXPECT_EQ(listed, (decltype(listed){{"sim:app", app}, {"sim:boot", boot}}));
+    const auto listed = bus->Enumerate().value();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(
+        std::tuple(listed[0].path, listed[0].attributes, listed[1].path, listed[1].attributes),
+        std::tuple("sim:app", app, "sim:boot", boot));
     auto other = bus->Open("sim:app");
     const auto writer = bus->Open("sim:boot");
     const auto reader = bus->Open("sim:boot");
