@@ -28,6 +28,7 @@ TEST_F(HidRoadTest, ImagesGoWithStartReportPagesProgressPollsAndThePauseBeforeTh
         RunToEnd();
         EXPECT_EQ(m_bus->Errors(), Events{});
         EXPECT_EQ(m_bus->Flashed(), Padded(image));
+        ASSERT_FALSE(m_bus->Pages().empty());
         EXPECT_EQ(m_bus->Pages().back(), 0);
         EXPECT_EQ(m_view->Boxes(), Events{kFinished});
         EXPECT_EQ(m_dlg->LastOutcome(), UpdateOutcome::Succeeded);
