@@ -64,8 +64,8 @@ TEST_F(SerialRoadTest, ImagesGoOutWholeInOrderAndEachThreadPausesWhereTheLoaderN
                   (Events{"open 9600", "tx A2", "sleep 10", "tx A2", "close", "sleep 100",
                           "open 115200", "run off"}));
         Join();
-        ASSERT_TRUE(
-            m_sim->WaitForLog("URBTU"));  // the tool does not wait for the loader to read it
+        // The tool does not wait for the loader to read its reboot command.
+        ASSERT_TRUE(m_sim->WaitForLog("URBTU"));
         EXPECT_EQ(m_sim->Errors(), Events{});
         Events log = {"wake@9600", "wake@9600", "UCLRU"};
         const std::size_t blocks = (size + kBlockSize - 1) / kBlockSize;
