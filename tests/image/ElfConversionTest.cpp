@@ -19,24 +19,7 @@ namespace {
 using test::TempDir;
 using Bytes = std::vector<std::uint8_t>;
 using Names = std::vector<std::string>;
-using Segments = std::vector<test::ElfBuilder::Segment>;
-
-// `size` bytes that tell their offset from 0x200 on, with `segments` in a table at 0x34
-// (moved to `tableAt` after, if given) of which e_phnum counts `count`, or all when negative.
-Bytes Elf(std::size_t size, const Segments& segments, int count = -1, std::uint32_t tableAt = 0) {
-    test::ElfBuilder elf(size, 0x34);
-    elf.Pattern(0x200, size);
-    for (const auto& segment : segments) {
-        elf.Add(segment);
-    }
-    if (count >= 0) {
-        elf.EntryCount(static_cast<std::uint16_t>(count));
-    }
-    if (tableAt != 0) {
-        elf.TableAt(tableAt);
-    }
-    return elf.Bytes();
-}
+using test::Elf;
 
 // Converts `file`, written as `name`, beside an earlier image `name`.bin of `earlier`.
 ConversionResult Convert(TempDir& dir, const Bytes& file, const Bytes& earlier,
@@ -83,9 +66,8 @@ TEST(ElfConversionTest, SegmentsAreLaidOutByAddressInWhole512ByteReadsOverTheEar
         TempDir dir;
         const auto result = Convert(dir, c.file, Bytes(5000, 0xEE), c.name);
         const std::string bin = c.name.substr(0, 2) + ".bin";
-        EXPECT_EQ(result.status, ConversionStatus::Converted);
-        EXPECT_EQ(result.message, std::nullopt);
-        EXPECT_EQ(result.output, dir.Path() / bin);
+        EXPECT_EQ(std::tuple(result.status, result.message, result.output),
+                  std::tuple(ConversionStatus::Converted, std::nullopt, dir.Path() / bin));
         Bytes expected(c.pieces.back()[1], 0);
         for (const auto& [from, to, at] : c.pieces) {
             std::copy_n(c.file.begin() + static_cast<long>(at), to - from,

@@ -3,14 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 
 #include "app/UpdaterDlg.h"
+#include "clock/Clock.h"
 #include "sim/HidLoaderSim.h"
+#include "sim/SerialLoaderSim.h"
 #include "support/RecordingView.h"
-#include "support/RefusingDlg.h"
-#include "support/SimulatedSerialLoader.h"
 #include "support/TempDir.h"
 #include "support/Timeline.h"
+// Windows has no pseudo-terminal; Linux builds the serial road's tests a second time with
+// TARVIK_IN_PROCESS_LOADER, so that the loader inside the process meets the same table.
+#if defined(_WIN32) || defined(TARVIK_IN_PROCESS_LOADER)
+#define TARVIK_SERIAL_LOADER_IN_PROCESS 1
+#include "sim/InProcessSerialLoader.h"
+#else
+#include "serial/PosixSerialPort.h"
+#endif
 
 namespace tarvik::test {
 
@@ -26,6 +35,44 @@ inline Events Shown(std::initializer_list<std::string> boxes) {
                          [](const std::string& box) { return !box.empty(); });
     return shown;
 }
+
+// The simulated serial loader a road test talks to, and the opener that reaches it: the loader
+// behind a pseudo-terminal and the system's own ports, so that the tests run the real termios
+// code; or the loader inside the process and its ports, which keep the same contract.
+// Time-outs on the options' clock.
+#ifdef TARVIK_SERIAL_LOADER_IN_PROCESS
+class SimulatedSerialLoader : public sim::InProcessSerialLoader {
+public:
+    SimulatedSerialLoader(sim::SerialLoaderOptions options, Clock::Duration writeStallLimit)
+        : sim::InProcessSerialLoader(std::move(options), writeStallLimit) {}
+    SerialPortOpener& Opener() { return *this; }
+};
+#else
+class SimulatedSerialLoader : public sim::SerialLoaderSim {
+public:
+    SimulatedSerialLoader(const sim::SerialLoaderOptions& options, Clock::Duration writeStallLimit)
+        : sim::SerialLoaderSim(options), m_opener(*options.clock, writeStallLimit) {}
+    SerialPortOpener& Opener() { return m_opener; }
+
+private:
+    PosixSerialPortOpener m_opener;
+};
+#endif
+
+// A dialog whose workers can be refused, as a system out of threads would refuse them.
+class RefusingDlg : public CUpdaterDlg {
+public:
+    using CUpdaterDlg::CUpdaterDlg;
+    int refuseStart = -1;  // which start to refuse, counting from 0; -1 refuses none
+
+protected:
+    bool StartWorker(std::thread& slot, void (CUpdaterDlg::*proc)()) override {
+        return m_started++ == refuseStart ? false : CUpdaterDlg::StartWorker(slot, proc);
+    }
+
+private:
+    std::atomic<int> m_started{0};
+};
 
 inline Bytes Padded(Bytes image) {
     image.resize((image.size() + kBlockSize - 1) / kBlockSize * kBlockSize, 0);
@@ -79,9 +126,19 @@ protected:
         return image;
     }
 
+    // Waits for the workers; any still busy after `limit` are stopped, and the test fails.
+    void Join(std::chrono::seconds limit = std::chrono::seconds(60)) {
+        auto joined = std::async(std::launch::async, [this] { m_dlg->JoinWorkers(); });
+        if (joined.wait_for(limit) != std::future_status::ready) {
+            ADD_FAILURE() << "a worker did not end: a blocked read or write did not wake";
+            m_dlg->CancelUpdate();  // either wakes it, so that the test ends
+            m_dlg->OnStop();
+        }
+        joined.get();
+    }
     void RunToEnd() {
         m_dlg->OnRun();
-        m_dlg->JoinWorkers();
+        Join();
     }
 
     Events SimLogWithoutSearch() const {
@@ -90,9 +147,11 @@ protected:
         return log;
     }
 
-    // What every way out leaves behind: Run enabled, no port, no HID handle, no reader, and
-    // the serial port free for anyone.
+    // What every way out leaves behind: idle, Run enabled, no port, no HID handle, no reader,
+    // and the serial port free for anyone.
     void ExpectAllLetGo() {
+        EXPECT_FALSE(m_dlg->UpdateRunning());
+        EXPECT_EQ(m_dlg->m_bIdle, 1);
         EXPECT_TRUE(m_view->RunEnabled());
         EXPECT_FALSE(m_dlg->Port());
         EXPECT_EQ(m_bus->OpenHandles(), 0);

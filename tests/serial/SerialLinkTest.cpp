@@ -222,7 +222,7 @@ TEST_F(PosixSerialPortTest, ReadsStopAtNAndEveryByteValuePassesBothWaysWhileBoth
     EXPECT_EQ(Receive(m_pty.MasterFd(), 1, 50), Bytes{}) << "the port echoed or added bytes";
 }
 
-TEST_F(PosixSerialPortTest, BytesCloserThanThePauseJoinOneReadAndAPauseEndsIt) {
+TEST_F(PosixSerialPortTest, AReadEndsAtAPauseAfterItsBytesOrAtTheTotalTimeOutOnThePortsClock) {
     // Twenty times slower: a pause is 600 ms, a 16-byte read times out at 7.2 s. Bytes 100 ms
     // apart trickle in for longer than one pause of the port's time, then 2 s of silence.
     const ScaledClock slow(0.05);
@@ -240,12 +240,11 @@ TEST_F(PosixSerialPortTest, BytesCloserThanThePauseJoinOneReadAndAPauseEndsIt) {
     EXPECT_EQ(ReadUpTo(*port, 16), trickle);
     EXPECT_EQ(ReadUpTo(*port, 16), (Bytes{0x5A, 0x5A}));
     device.join();
-}
+    port->Close();
 
-TEST_F(PosixSerialPortTest, ReadOfSilenceReturnsNothingAtTheTotalTimeOutOnThePortsClock) {
-    // A hundred times faster: the 10.2 s time-out of a 1000-byte read takes about 0.1 s.
+    // A hundred times faster: a 1000-byte read of silence ends at 10.2 s, in about 0.1 s.
     const ScaledClock fast(100);
-    auto port = Open(fast);
+    port = Open(fast);
     ASSERT_TRUE(port);
     const auto start = fast.Now();
     const auto realStart = std::chrono::steady_clock::now();

@@ -1,5 +1,6 @@
 // What the USB road's end-to-end tests cannot see of the simulated HID loader: what it refuses
-// and reports, its scripted faults, its handles, and a reader woken in another thread.
+// and reports, its handles, and a reader woken in another thread. (Each scripted fault shows
+// in the road's own table as the boxes it causes.)
 #include <algorithm>
 #include <cerrno>
 #include <future>
@@ -59,21 +60,8 @@ Reports Block(std::uint16_t page, const Bytes& data) {
     return reports;
 }
 
-TEST(HidLoaderSim, FaultyBlocksAreReportedScriptedFaultsFireAndNeitherIsKept) {
-    // After the start, `reports`: what the last write returned, the errors, the answer (over
-    // one that was there before) and the pages kept.
-    const auto send = [](const Reports& reports, std::vector<HidFault> faults) {
-        HidLoaderSim bus({.faults = std::move(faults)});
-        const auto device = bus.Open("sim:hid-loader");
-        int written = device->Write(kStart);
-        for (const HidReport& report : reports) {
-            EXPECT_EQ(written, 0);
-            written = device->Write(report);
-        }
-        HidReport answer = kAck;
-        const HidReadResult got = device->Read(answer, 10ms);  // an answer is there at once
-        return std::tuple(written, bus.Errors(), got.status, got.count, answer, bus.Pages());
-    };
+// A faulty block is reported, and neither answered nor kept.
+TEST(HidLoaderSim, FaultyBlocksAreReportedNeitherAnsweredNorKept) {
     // A good block of page 8, one with a byte of its fill or its checksum changed, and one
     // cut short by a new start.
     const Reports good = Block(8, Data(1));
@@ -89,22 +77,16 @@ TEST(HidLoaderSim, FaultyBlocksAreReportedScriptedFaultsFireAndNeitherIsKept) {
     };
     for (const auto& [reports, error] : faulty) {
         SCOPED_TRACE(error);
-        EXPECT_EQ(send(reports, {}),
-                  std::tuple(0, Texts{error}, Status::TimedOut, std::size_t{0}, kAck, Pages{}));
-    }
-    // The fault, what the last write returns, and the answer's bytes, report ID included.
-    const std::vector<std::tuple<HidFault, int, std::size_t, HidReport>> scripted = {
-        {{HidFaultKind::NoAck, 0}, 0, 0, kAck},
-        {{HidFaultKind::AckAtWrongOffset, 0, 5, 1}, 0, 65, Report({'U', '5', 'U'})},
-        // One byte, which only a tool that ignores the count takes for an answer.
-        {{HidFaultKind::ShortReport, 0}, 0, 2, kAck},
-        {{HidFaultKind::WriteFails, 42, 7}, 7, 0, kAck},
-    };
-    for (const auto& [fault, written, count, answer] : scripted) {
-        SCOPED_TRACE(static_cast<int>(fault.kind));
-        EXPECT_EQ(send(good, {fault}),
-                  std::tuple(written, Texts{}, count ? Status::Report : Status::TimedOut, count,
-                             answer, Pages{}));
+        HidLoaderSim bus(HidLoaderOptions{});
+        const auto device = bus.Open("sim:hid-loader");
+        EXPECT_EQ(device->Write(kStart), 0);
+        for (const HidReport& report : reports) {
+            EXPECT_EQ(device->Write(report), 0);
+        }
+        HidReport answer = kAck;  // what was there before, left as it was
+        const HidReadResult got = device->Read(answer, 10ms);
+        EXPECT_EQ(std::tuple(bus.Errors(), got.status, got.count, answer, bus.Pages()),
+                  std::tuple(Texts{error}, Status::TimedOut, std::size_t{0}, kAck, Pages{}));
     }
 }
 
@@ -116,11 +98,11 @@ TEST(HidLoaderSim, CountsHandlesAnswersAWaitingReaderOnceWakesItAtTheUnplugAndOu
         HidLoaderOptions{.devices = {{.path = "sim:app", .attributes = app},
                                      {.path = "sim:boot", .attributes = boot, .loader = true}},
                          .faults = {{.kind = HidFaultKind::DeviceGone, .at = 1 + 42}}});
-    std::vector<std::pair<std::string, HidAttributes>> listed;
-    for (const HidDeviceInfo& info : bus->Enumerate().value_or(std::vector<HidDeviceInfo>{})) {
-        listed.emplace_back(info.path, info.attributes);
-    }
-    EXPECT_EQ(listed, (decltype(listed){{"sim:app", app}, {"sim:boot", boot}}));
+    const auto listed = bus->Enumerate().value();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(
+        std::tuple(listed[0].path, listed[0].attributes, listed[1].path, listed[1].attributes),
+        std::tuple("sim:app", app, "sim:boot", boot));
     auto other = bus->Open("sim:app");
     const auto writer = bus->Open("sim:boot");
     const auto reader = bus->Open("sim:boot");

@@ -14,11 +14,6 @@ void RecordingView::Record(std::unique_lock<std::mutex>& lock, std::string event
     }
 }
 
-void RecordingView::OnEvent(std::function<void(const std::string&)> hook) {
-    std::lock_guard lock(m_lock);
-    m_eventHook = std::move(hook);
-}
-
 void RecordingView::ShowData(const DialogData& data) {
     std::unique_lock lock(m_lock);
     const bool changed = data.m_strStatus != m_controls.m_strStatus;
@@ -28,20 +23,11 @@ void RecordingView::ShowData(const DialogData& data) {
     }
 }
 
-void RecordingView::ReadData(DialogData& data) {
-    std::lock_guard lock(m_lock);
-    data = m_controls;
-}
-
 void RecordingView::ShowMessageBox(const MessageBoxRequest& box) {
     std::unique_lock lock(m_lock);
     m_boxes.push_back(box);
-    const auto hook = m_boxHook;
     Record(lock,
            (box.kind == MessageKind::Window ? "box " : "appbox ") + box.caption + ": " + box.text);
-    if (hook) {
-        hook(box);
-    }
 }
 
 void RecordingView::SetProgress(int position) {
@@ -72,16 +58,6 @@ bool RecordingView::Confirm(const std::string& caption, const std::string& text)
     return answer;
 }
 
-void RecordingView::AnswerConfirm(bool yes) {
-    std::lock_guard lock(m_lock);
-    m_confirmAnswer = yes;
-}
-
-std::vector<std::string> RecordingView::Events() const {
-    std::lock_guard lock(m_lock);
-    return m_events;
-}
-
 std::vector<std::string> RecordingView::Boxes() const {
     std::lock_guard lock(m_lock);
     std::vector<std::string> boxes;
@@ -89,36 +65,6 @@ std::vector<std::string> RecordingView::Boxes() const {
         m_events.begin(), m_events.end(), std::back_inserter(boxes),
         [](const std::string& e) { return e.starts_with("box ") || e.starts_with("appbox "); });
     return boxes;
-}
-
-std::vector<MessageBoxRequest> RecordingView::BoxRequests() const {
-    std::lock_guard lock(m_lock);
-    return m_boxes;
-}
-
-DialogData RecordingView::Controls() const {
-    std::lock_guard lock(m_lock);
-    return m_controls;
-}
-
-bool RecordingView::RunEnabled() const {
-    std::lock_guard lock(m_lock);
-    return m_runEnabled;
-}
-
-void RecordingView::Type(const std::function<void(DialogData&)>& edit) {
-    std::lock_guard lock(m_lock);
-    edit(m_controls);
-}
-
-void RecordingView::QueueFileChoice(std::optional<std::filesystem::path> choice) {
-    std::lock_guard lock(m_lock);
-    m_fileChoices.push_back(std::move(choice));
-}
-
-void RecordingView::OnMessageBox(std::function<void(const MessageBoxRequest&)> hook) {
-    std::lock_guard lock(m_lock);
-    m_boxHook = std::move(hook);
 }
 
 bool RecordingView::WaitFor(const std::string& event, std::chrono::milliseconds timeout) const {

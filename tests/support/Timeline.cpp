@@ -61,24 +61,20 @@ public:
         return got;
     }
     bool Write(std::span<const std::uint8_t> data) override {
-        m_timeline.Note("tx " + sim::HexBytes(data));
-        return m_inner->Write(data);
+        return Noted("tx " + sim::HexBytes(data)).Write(data);
     }
-    void Purge() override {
-        m_timeline.Note("purge");
-        m_inner->Purge();
-    }
-    void Close() override {
-        m_timeline.Note("close");
-        m_inner->Close();
-    }
-    void Abort() override {
-        m_timeline.Note("abort");
-        m_inner->Abort();
-    }
+    void Purge() override { Noted("purge").Purge(); }
+    void Close() override { Noted("close").Close(); }
+    void Abort() override { Noted("abort").Abort(); }
     bool IsOpen() const override { return m_inner->IsOpen(); }
 
 private:
+    // Notes `entry` on the calling thread's line; the call then goes on to the port.
+    SerialPort& Noted(std::string entry) {
+        m_timeline.Note(std::move(entry));
+        return *m_inner;
+    }
+
     const std::shared_ptr<SerialPort> m_inner;
     const TimelineClock& m_timeline;
 };
