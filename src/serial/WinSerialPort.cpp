@@ -1,6 +1,5 @@
 #include "serial/WinSerialPort.h"
-#include "serial/PortGate.h"
-#include "serial/SystemSerialPort.h"
+#include "serial/GatedSerialPort.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -36,9 +35,6 @@ constexpr COMMTIMEOUTS kTimeouts = {
 constexpr DWORD kWriteChunk = 256;
 // How often a blocked write looks at the output queue for progress, in real time.
 constexpr DWORD kWriteSliceMs = 50;
-// How often a closing port looks at the output queue while it drains, on the clock.
-constexpr Clock::Duration kDrainPoll{5};
-
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
 bool SupportedRate(std::uint32_t baud) {
@@ -54,15 +50,6 @@ bool SupportedRate(std::uint32_t baud) {
         default:
             return false;
     }
-}
-
-// The wait handed to the system for a wait until `deadline` on `clock`: at least 1 ms while
-// any time remains, so that a fast clock never turns the wait into a busy loop.
-DWORD WaitTime(const Clock& clock, Clock::TimePoint now, Clock::TimePoint deadline) {
-    const auto remaining = std::chrono::ceil<Clock::Duration>(deadline - now);
-    const auto real = std::chrono::ceil<std::chrono::milliseconds>(clock.RealDuration(remaining));
-    // INFINITE is 0xFFFFFFFF: stay below it.
-    return static_cast<DWORD>(std::clamp<std::int64_t>(real.count(), 1, 0x7FFFFFFF));
 }
 
 // The system's own words for `code`, in UTF-8, without the closing period and line break.
@@ -91,14 +78,6 @@ std::string SystemText(DWORD code) {
     return text.empty() ? "Windows error " + std::to_string(code) : text;
 }
 
-SerialOpenResult Failure(int error, const std::string& why = {}) {
-    std::string reason = std::generic_category().message(error);
-    if (!why.empty()) {
-        reason += " (" + why + ")";
-    }
-    return {nullptr, {error, reason, {}}};
-}
-
 // An open's failure as the operator is told it. A port that another program holds answers
 // "access denied" (a file, "sharing violation"): the share mode 0 of its holder, never a
 // permission of ours. What has no errno-style meaning keeps the system's words.
@@ -106,10 +85,10 @@ SerialOpenResult FailureOf(DWORD code) {
     switch (code) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
-            return Failure(ENOENT, "does not exist");
+            return OpenFailure(ENOENT, "does not exist");
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
-            return Failure(EBUSY, "held by another program");
+            return OpenFailure(EBUSY, "held by another program");
         default: {
             const std::string text = SystemText(code);
             return {nullptr, {EIO, text, text}};
@@ -192,12 +171,11 @@ private:
 // waits on it together with the port's close event, and a request that is to end early is
 // cancelled with CancelIoEx and waited for, so that the system is done with its buffer and
 // its OVERLAPPED before they go away. The handle is closed only once no request is left.
-class WinSerialPort final : public SerialPort {
+class WinSerialPort final : public GatedSerialPort {
 public:
     WinSerialPort(const Clock& clock, Clock::Duration writeStallLimit, PortClaim claim, HANDLE comm,
                   HANDLE closing)
-        : m_clock(clock),
-          m_writeStallLimit(writeStallLimit),
+        : GatedSerialPort(clock, writeStallLimit),
           m_claim(std::move(claim)),
           m_comm(comm),
           m_closing(closing) {}
@@ -207,51 +185,21 @@ public:
     WinSerialPort(const WinSerialPort&) = delete;
     WinSerialPort& operator=(const WinSerialPort&) = delete;
 
-    std::optional<std::size_t> Read(std::span<std::uint8_t> buf) override {
-        const PortGate::Use use(m_gate);
-        if (!use) {
+private:
+    // The driver's own time-outs count real time; with a clock of our own the gaps and the
+    // total are ours. So a read takes what has already arrived, and otherwise waits for one
+    // byte at a time: that byte's arrival is the time the gap counts from.
+    std::optional<std::size_t> ReadSome(std::span<std::uint8_t> rest, Clock::TimePoint,
+                                        Clock::TimePoint deadline) override {
+        const auto queued = InputQueued();
+        if (!queued) {
             return std::nullopt;
         }
-        const std::size_t n = buf.size();
-        if (n == 0) {
-            return 0;
-        }
-        // The driver's own time-outs count real time; with a clock of our own the gaps and the
-        // total are ours. So the read takes what has already arrived, and otherwise waits for
-        // one byte at a time: that byte's arrival is the time the gap counts from.
-        const auto total = m_clock.Now() + ReadTimeOut(n);
-        std::size_t got = 0;
-        Clock::TimePoint lastByte{};
-        for (;;) {
-            const auto now = m_clock.Now();
-            const auto deadline = got > 0 ? std::min(total, lastByte + kReadGap) : total;
-            if (now >= deadline) {
-                return got;
-            }
-            const auto queued = InputQueued();
-            if (!queued) {
-                return std::nullopt;
-            }
-            const std::size_t want = std::clamp<std::size_t>(*queued, 1, n - got);
-            const auto k = Transfer(nullptr, buf.data() + got, want, deadline);
-            if (!k) {
-                return std::nullopt;
-            }
-            if (*k > 0) {
-                got += *k;
-                lastByte = m_clock.Now();
-                if (got == n) {
-                    return got;
-                }
-            }
-        }
+        const std::size_t want = std::clamp<std::size_t>(*queued, 1, rest.size());
+        return Transfer(nullptr, rest.data(), want, deadline);
     }
 
-    bool Write(std::span<const std::uint8_t> data) override {
-        const PortGate::Use use(m_gate);
-        if (!use) {
-            return false;
-        }
+    bool WriteAll(std::span<const std::uint8_t> data) override {
         std::size_t done = 0;
         while (done < data.size()) {
             const std::size_t chunk = std::min<std::size_t>(data.size() - done, kWriteChunk);
@@ -264,20 +212,28 @@ public:
         return true;
     }
 
-    void Purge() override {
-        const PortGate::Use use(m_gate);
-        if (use) {
-            ::PurgeComm(m_comm, kPurgeAll);
-        }
+    void PurgeQueues() override { ::PurgeComm(m_comm, kPurgeAll); }
+
+    // From now on every wait of every request wakes.
+    void WakeWaits() override { ::SetEvent(m_closing); }
+
+    std::optional<std::size_t> OutputQueued() const override {
+        const auto queues = Queues();
+        return queues ? std::optional<std::size_t>(queues->cbOutQue) : std::nullopt;
     }
 
-    void Close() override { Release(false); }
+    void DropOutput() override { ::PurgeComm(m_comm, PURGE_TXABORT | PURGE_TXCLEAR); }
 
-    void Abort() override { Release(true); }
+    // No request is left and none can start, so the handle is ours alone.
+    void ReleaseSystem() override {
+        ::CloseHandle(m_comm);
+        ::CloseHandle(m_closing);
+        for (const HANDLE event : m_events) {
+            ::CloseHandle(event);
+        }
+        m_claim.Give();
+    }
 
-    bool IsOpen() const override { return m_gate.IsOpen(); }
-
-private:
     // One request of `size` bytes: a write of `out`, or a read into `in`. A read waits until
     // `deadline`; a write until the line has taken nothing for the stall limit. The count
     // moved, or nothing when the port failed, was closed, or a write stalled.
@@ -310,7 +266,7 @@ private:
             if (now >= until) {
                 break;
             }
-            DWORD wait = WaitTime(m_clock, now, until);
+            DWORD wait = static_cast<DWORD>(WaitMilliseconds(now, until));
             if (write) {
                 wait = std::min(wait, kWriteSliceMs);
             }
@@ -415,53 +371,9 @@ private:
         return queues ? std::optional<std::size_t>(queues->cbInQue) : std::nullopt;
     }
 
-    std::optional<std::size_t> OutputQueued() const {
-        const auto queues = Queues();
-        return queues ? std::optional<std::size_t>(queues->cbOutQue) : std::nullopt;
-    }
-
-    void Release(bool dropOutput) {
-        // From now on every wait of every request wakes.
-        const auto wake = [this] { ::SetEvent(m_closing); };
-        m_gate.Close(wake, [this, dropOutput] {
-            // No request is left and none can start, so the handle is ours alone. What is
-            // still queued goes out while the line takes it, or is dropped.
-            if (dropOutput || !DrainOutput()) {
-                ::PurgeComm(m_comm, PURGE_TXABORT | PURGE_TXCLEAR);
-            }
-            ::CloseHandle(m_comm);
-            ::CloseHandle(m_closing);
-            for (const HANDLE event : m_events) {
-                ::CloseHandle(event);
-            }
-            m_claim.Give();
-        });
-    }
-
-    // Waits while the output queue shrinks; false once it has not for the stall limit.
-    bool DrainOutput() const {
-        auto stalledAt = m_clock.Now() + m_writeStallLimit;
-        auto queued = OutputQueued();
-        while (queued && *queued > 0) {
-            if (m_clock.Now() >= stalledAt) {
-                return false;
-            }
-            m_clock.SleepFor(kDrainPoll);
-            const auto now = OutputQueued();
-            if (now && *now < *queued) {
-                stalledAt = m_clock.Now() + m_writeStallLimit;
-            }
-            queued = now;
-        }
-        return true;
-    }
-
-    const Clock& m_clock;
-    const Clock::Duration m_writeStallLimit;
     PortClaim m_claim;  // given back once the handle is closed
     const HANDLE m_comm;
     const HANDLE m_closing;  // manual reset, set by Close and Abort
-    PortGate m_gate;
 
     // The events of finished requests, for the next ones: the tool writes a byte a request,
     // and an event made and closed for each costs two more calls into the system (under
@@ -472,21 +384,14 @@ private:
 
 }  // namespace
 
-std::unique_ptr<SerialPortOpener> MakeSystemSerialPortOpener(const Clock& clock) {
-    return std::make_unique<WinSerialPortOpener>(clock);
-}
-
-WinSerialPortOpener::WinSerialPortOpener(const Clock& clock, Clock::Duration writeStallLimit)
-    : m_clock(clock), m_writeStallLimit(writeStallLimit) {}
-
-SerialOpenResult WinSerialPortOpener::Open(const std::filesystem::path& device,
-                                           std::uint32_t baud) {
+SerialOpenResult SystemSerialPortOpener::Open(const std::filesystem::path& device,
+                                              std::uint32_t baud) {
     if (!SupportedRate(baud)) {
-        return Failure(EINVAL, "no such baud rate: " + std::to_string(baud));
+        return OpenFailure(EINVAL, "no such baud rate: " + std::to_string(baud));
     }
     PortClaim claim(device);
     if (!claim) {
-        return Failure(EBUSY, "held by another program");
+        return OpenFailure(EBUSY, "held by another program");
     }
     // Share mode 0: exclusive, also against other programs.
     Handle comm(::CreateFileW(device.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -497,7 +402,7 @@ SerialOpenResult WinSerialPortOpener::Open(const std::filesystem::path& device,
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(comm.Get(), &dcb)) {
-        return Failure(ENOTTY, "not a serial port");
+        return OpenFailure(ENOTTY, "not a serial port");
     }
     // Raw 8N1: the loader's frames carry every byte value, so nothing may be stripped,
     // replaced or taken as flow control, and no line error may stop later requests. DTR and
