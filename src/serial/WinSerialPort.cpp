@@ -8,26 +8,17 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cwctype>
 #include <mutex>
-#include <set>
 #include <string>
-#include <system_error>
 #include <utility>
 #include <vector>
 
+#include "serial/WinCommSettings.h"
+#include "serial/WinErrorText.h"
+#include "serial/WinPortClaim.h"
+
 namespace tarvik {
 namespace {
-
-// The same rules handed to the driver, so that no read request can outlive them even where
-// our own wait is longer (a slow clock); in real time, as the driver counts.
-constexpr COMMTIMEOUTS kTimeouts = {
-    30,   // ReadIntervalTimeout
-    10,   // ReadTotalTimeoutMultiplier
-    200,  // ReadTotalTimeoutConstant
-    0,    // WriteTotalTimeoutMultiplier: writes have no system time-out; the stall limit
-    0,    // WriteTotalTimeoutConstant    is ours, measured on the clock
-};
 
 // A write request at most this long: its completion tells that the line moves, also where
 // the driver does not count a pending request in its output queue. At 2400 baud it takes a
@@ -36,111 +27,6 @@ constexpr DWORD kWriteChunk = 256;
 // How often a blocked write looks at the output queue for progress, in real time.
 constexpr DWORD kWriteSliceMs = 50;
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
-
-bool SupportedRate(std::uint32_t baud) {
-    switch (baud) {
-        case 2400:
-        case 4800:
-        case 9600:
-        case 19200:
-        case 38400:
-        case 57600:
-        case 115200:
-            return true;
-        default:
-            return false;
-    }
-}
-
-// The system's own words for `code`, in UTF-8, without the closing period and line break.
-std::string SystemText(DWORD code) {
-    wchar_t* buffer = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    std::string text;
-    if (length > 0 && buffer != nullptr) {
-        const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length),
-                                                nullptr, 0, nullptr, nullptr);
-        if (bytes > 0) {
-            text.resize(static_cast<std::size_t>(bytes));
-            ::WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), text.data(), bytes,
-                                  nullptr, nullptr);
-        }
-    }
-    if (buffer != nullptr) {
-        ::LocalFree(buffer);
-    }
-    while (!text.empty() && (text.back() == '.' || text.back() == ' ' || text.back() == '\r' ||
-                             text.back() == '\n')) {
-        text.pop_back();
-    }
-    return text.empty() ? "Windows error " + std::to_string(code) : text;
-}
-
-// An open's failure as the operator is told it. A port that another program holds answers
-// "access denied" (a file, "sharing violation"): the share mode 0 of its holder, never a
-// permission of ours. What has no errno-style meaning keeps the system's words.
-SerialOpenResult FailureOf(DWORD code) {
-    switch (code) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-            return OpenFailure(ENOENT, "does not exist");
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
-            return OpenFailure(EBUSY, "held by another program");
-        default: {
-            const std::string text = SystemText(code);
-            return {nullptr, {EIO, text, text}};
-        }
-    }
-}
-
-// A port's place in the list of ports this process holds, by its name in capitals without the
-// device prefix ("COM3" and "\\.\com3" are one port). Windows refuses a second opener of a
-// COM port by itself; Wine does not for the terminals it maps to COM names, so the process
-// keeps its own list as well. Held from a successful claim until Give or destruction.
-class PortClaim {
-public:
-    explicit PortClaim(const std::filesystem::path& device) : m_name(device.wstring()) {
-        for (const std::wstring prefix : {LR"(\\.\)", LR"(\\?\)"}) {
-            if (m_name.starts_with(prefix)) {
-                m_name.erase(0, prefix.size());
-            }
-        }
-        std::transform(m_name.begin(), m_name.end(), m_name.begin(),
-                       [](wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); });
-        std::lock_guard lock(Lock());
-        m_held = Held().insert(m_name).second;
-    }
-    ~PortClaim() { Give(); }
-    PortClaim(PortClaim&& other) noexcept
-        : m_name(std::move(other.m_name)), m_held(std::exchange(other.m_held, false)) {}
-    PortClaim(const PortClaim&) = delete;
-    PortClaim& operator=(const PortClaim&) = delete;
-
-    explicit operator bool() const { return m_held; }
-
-    void Give() {
-        if (std::exchange(m_held, false)) {
-            std::lock_guard lock(Lock());
-            Held().erase(m_name);
-        }
-    }
-
-private:
-    static std::mutex& Lock() {
-        static std::mutex lock;
-        return lock;
-    }
-    static std::set<std::wstring>& Held() {
-        static std::set<std::wstring> held;
-        return held;
-    }
-
-    std::wstring m_name;
-    bool m_held = false;
-};
 
 // Owns a handle until it is handed over.
 class Handle {
@@ -173,8 +59,8 @@ private:
 // its OVERLAPPED before they go away. The handle is closed only once no request is left.
 class WinSerialPort final : public GatedSerialPort {
 public:
-    WinSerialPort(const Clock& clock, Clock::Duration writeStallLimit, PortClaim claim, HANDLE comm,
-                  HANDLE closing)
+    WinSerialPort(const Clock& clock, Clock::Duration writeStallLimit, win::PortClaim claim,
+                  HANDLE comm, HANDLE closing)
         : GatedSerialPort(clock, writeStallLimit),
           m_claim(std::move(claim)),
           m_comm(comm),
@@ -371,7 +257,7 @@ private:
         return queues ? std::optional<std::size_t>(queues->cbInQue) : std::nullopt;
     }
 
-    PortClaim m_claim;  // given back once the handle is closed
+    win::PortClaim m_claim;  // given back once the handle is closed
     const HANDLE m_comm;
     const HANDLE m_closing;  // manual reset, set by Close and Abort
 
@@ -386,10 +272,10 @@ private:
 
 SerialOpenResult SystemSerialPortOpener::Open(const std::filesystem::path& device,
                                               std::uint32_t baud) {
-    if (!SupportedRate(baud)) {
+    if (!win::SupportedRate(baud)) {
         return OpenFailure(EINVAL, "no such baud rate: " + std::to_string(baud));
     }
-    PortClaim claim(device);
+    win::PortClaim claim(device);
     if (!claim) {
         return OpenFailure(EBUSY, "held by another program");
     }
@@ -397,46 +283,14 @@ SerialOpenResult SystemSerialPortOpener::Open(const std::filesystem::path& devic
     Handle comm(::CreateFileW(device.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     if (!comm) {
-        return FailureOf(::GetLastError());
+        return win::OpenFailureOf(::GetLastError());
     }
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    if (!::GetCommState(comm.Get(), &dcb)) {
-        return OpenFailure(ENOTTY, "not a serial port");
-    }
-    // Raw 8N1: the loader's frames carry every byte value, so nothing may be stripped,
-    // replaced or taken as flow control, and no line error may stop later requests. DTR and
-    // RTS are raised for adapters that power the line from them; hardware flow control stays
-    // as the operator set it up.
-    dcb.BaudRate = baud;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fBinary = TRUE;
-    dcb.fParity = FALSE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fNull = FALSE;
-    dcb.fErrorChar = FALSE;
-    dcb.fAbortOnError = FALSE;
-    dcb.fDsrSensitivity = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    if (!::SetCommState(comm.Get(), &dcb)) {
-        return FailureOf(::GetLastError());
-    }
-    COMMTIMEOUTS timeouts = kTimeouts;
-    if (!::SetCommTimeouts(comm.Get(), &timeouts)) {
-        return FailureOf(::GetLastError());
-    }
-    // Whatever the line caught before we configured it is noise. Only input: the output
-    // queue of a port just opened holds nothing of ours.
-    if (!::PurgeComm(comm.Get(), PURGE_RXABORT | PURGE_RXCLEAR)) {
-        return FailureOf(::GetLastError());
+    if (auto failure = win::SetUpComm(comm.Get(), baud)) {
+        return std::move(*failure);
     }
     Handle closing(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!closing) {
-        return FailureOf(::GetLastError());
+        return win::OpenFailureOf(::GetLastError());
     }
     auto port = std::make_shared<WinSerialPort>(m_clock, m_writeStallLimit, std::move(claim),
                                                 comm.Get(), closing.Get());
