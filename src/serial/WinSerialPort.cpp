@@ -28,6 +28,14 @@ constexpr DWORD kWriteChunk = 256;
 constexpr DWORD kWriteSliceMs = 50;
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
+// The event a request is handed: `event` with its lowest bit set. The system still sets it
+// when the request is done, but posts no completion packet for it. The port belongs to no
+// completion port, yet without the bit every request that completes at once costs a call to
+// post one: under Wine a round trip to its server, for every byte of a download.
+HANDLE WithoutCompletionPacket(HANDLE event) {
+    return reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event) | 1);
+}
+
 // Owns a handle until it is handed over.
 class Handle {
 public:
@@ -131,7 +139,7 @@ private:
             return std::nullopt;
         }
         OVERLAPPED ov{};
-        ov.hEvent = event.Get();
+        ov.hEvent = WithoutCompletionPacket(event.Get());
         const auto length = static_cast<DWORD>(size);
         DWORD moved = 0;
         const BOOL finished = write ? ::WriteFile(m_comm, out, length, &moved, &ov)
@@ -144,7 +152,11 @@ private:
             return Ended(error, write, size, 0);
         }
         auto stalledAt = m_clock.Now() + m_writeStallLimit;
-        auto outQueued = write ? OutputQueued().value_or(0) : 0;
+        // The output queue as last seen; first looked at once a slice has passed, so that a
+        // write done within its first slice (every byte of a download on a moving line) costs
+        // no look at all. That first look counts as progress: a write is never failed sooner
+        // than the stall limit after the line last took a byte.
+        std::optional<std::size_t> outQueued;
         const HANDLE waits[2] = {event.Get(), m_closing};
         for (;;) {
             const auto now = m_clock.Now();
@@ -167,10 +179,10 @@ private:
             if (write) {
                 // A pending write moves while the driver's output queue shrinks.
                 const auto queued = OutputQueued();
-                if (queued && *queued < outQueued) {
+                if (queued && (!outQueued || *queued < *outQueued)) {
                     stalledAt = m_clock.Now() + m_writeStallLimit;
                 }
-                outQueued = queued.value_or(outQueued);
+                outQueued = queued ? queued : outQueued;
             }
         }
         // A read's time is up: whatever came before the cancel counts. A write that stalled
