@@ -24,6 +24,9 @@ public:
     void Abort() final { Release(true); }
     bool IsOpen() const final { return m_gate.IsOpen(); }
 
+    GatedSerialPort(const GatedSerialPort&) = delete;
+    GatedSerialPort& operator=(const GatedSerialPort&) = delete;
+
 protected:
     GatedSerialPort(const Clock& clock, Clock::Duration writeStallLimit)
         : m_clock(clock), m_writeStallLimit(writeStallLimit) {}

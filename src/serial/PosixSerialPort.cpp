@@ -77,9 +77,6 @@ public:
 
     ~PosixSerialPort() override { Close(); }
 
-    PosixSerialPort(const PosixSerialPort&) = delete;
-    PosixSerialPort& operator=(const PosixSerialPort&) = delete;
-
 private:
     std::optional<std::size_t> ReadSome(std::span<std::uint8_t> rest, Clock::TimePoint now,
                                         Clock::TimePoint deadline) override {

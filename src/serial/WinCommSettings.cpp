@@ -49,13 +49,10 @@ std::optional<SerialOpenResult> SetUpComm(HANDLE comm, std::uint32_t baud) {
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
     dcb.fBinary = TRUE;
-    dcb.fParity = FALSE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fNull = FALSE;
-    dcb.fErrorChar = FALSE;
-    dcb.fAbortOnError = FALSE;
-    dcb.fDsrSensitivity = FALSE;
+    // No parity check, no XON/XOFF either way, no NUL stripping, no error character, no
+    // abort on a line error, no input held back by DSR.
+    dcb.fParity = dcb.fOutX = dcb.fInX = dcb.fNull = dcb.fErrorChar = dcb.fAbortOnError =
+        dcb.fDsrSensitivity = FALSE;
     dcb.fDtrControl = DTR_CONTROL_ENABLE;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
     if (!::SetCommState(comm, &dcb)) {

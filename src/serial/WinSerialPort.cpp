@@ -76,9 +76,6 @@ public:
 
     ~WinSerialPort() override { Close(); }
 
-    WinSerialPort(const WinSerialPort&) = delete;
-    WinSerialPort& operator=(const WinSerialPort&) = delete;
-
 private:
     // The driver's own time-outs count real time; with a clock of our own the gaps and the
     // total are ours. So a read takes what has already arrived, and otherwise waits for one
