@@ -9,8 +9,9 @@
 #      exit 130 at once, the loader never rebooted;
 #   g. a firmware in a folder whose name has letters outside any ANSI code page;
 #   e. figures, printed and never failed on: the block phase of a 256 KiB download at a
-#      paced 115200 baud against its wire-time minimum, the .exe's size, and the start-to-exit
-#      time of --version.
+#      paced 115200 baud against its wire-time minimum, with the processor time each byte
+#      cost the program, Wine's server and the loader (TARVIK_E2E_FIGURE_RUNS downloads, one
+#      unless set, and their median), the .exe's size, and the start-to-exit time of --version.
 # Each check prints PASS or FAIL; the exit status is 1 when any failed, 2 when the checks
 # could not run at all.
 #
@@ -368,44 +369,92 @@ fi
 # --- e. Figures.
 echo "=== figures"
 head -c 262144 /dev/urandom >"$work/fw256.bin"
-if start_loader paced --pace; then
+
+# cpu_ms PID [children]: the processor time of a process so far, or of the children it has
+# waited for, in milliseconds; 0 when it is gone.
+cpu_ms() {
+    awk -v children="${2:-}" -v tick="$(getconf CLK_TCK)" '{
+        sub(/^.*\) /, "")  # past the name, which may hold spaces
+        printf "%d\n", (children ? $14 + $15 : $12 + $13) * 1000 / tick
+    }' "/proc/$1/stat" 2>/dev/null || echo 0
+}
+
+# The prefix's Wine server: the process whose folder is the prefix's server folder.
+wine_server_pid() {
+    local folder p
+    folder=server-$(printf %x "$(stat -c %d "$WINEPREFIX")")-$(printf %x "$(stat -c %i "$WINEPREFIX")")
+    for p in /proc/[0-9]*; do
+        if [[ $(readlink "$p/cwd" 2>/dev/null) == */"$folder" ]]; then
+            echo "${p#/proc/}"
+            return
+        fi
+    done
+}
+
+# The block phase runs from the first "UFLHU" to the acknowledgement before "URBTU". Every
+# byte of it crosses the line in turn (a frame, then its acknowledgement), so its wire-time
+# minimum is all of them at 10 bits a byte. A command may be traced in more than one burst,
+# so the commands are found in the stream of bytes sent. Prints "seconds bytes", or nothing.
+block_phase() {
+    awk '
+        { sub(/\r$/, "") }  # written on Windows, in text mode
+        $2 != "tx" && $2 != "rx" { next }
+        {
+            for (i = 3; i <= NF; i++) {
+                if (started) count++
+                if ($2 == "rx") { if (started) last = $1; continue }
+                sent = sent " " $i  # the last five bytes sent, as " 55 46 4C 48 55"
+                if (length(sent) > 15) sent = substr(sent, length(sent) - 14)
+                at[n++ % 5] = $1
+                if (!started && sent == " 55 46 4C 48 55") {
+                    started = 1; start = at[n % 5]; count = 5
+                } else if (started && sent == " 55 52 42 54 55") {
+                    count -= 5; done = 1; exit
+                }
+            }
+        }
+        END { if (done) printf "%.3f %d\n", (last - start) / 1000, count }' "$1"
+}
+
+# The paced download TARVIK_E2E_FIGURE_RUNS times (the machine may be busy with other
+# work): each run's block phase, and the processor time that each byte on the wire cost the
+# program, Wine's server and the loader over the whole download.
+ratios=()
+for ((figure = 1; figure <= ${TARVIK_E2E_FIGURE_RUNS:-1}; figure++)); do
+    if ! start_loader paced --pace; then
+        echo "  block phase: no loader"
+        continue
+    fi
+    server=$(wine_server_pid)
+    server_before=$(cpu_ms "${server:-0}")
+    tool_before=$(cpu_ms $$ children)
     run paced --port COM3 --trace paced.trace fw256.bin
+    tool_ms=$(($(cpu_ms $$ children) - tool_before))
+    server_ms=$(($(cpu_ms "${server:-0}") - server_before))
+    loader_ms=$(cpu_ms "$loader_pid")
     stop_loader
+    read -r took count < <(block_phase "$work/paced.trace")
     if [ "$run_status" -ne 0 ]; then
         echo "  block phase: the paced download failed (exit $run_status)"
         tail_of "$work/paced.stderr"
+    elif [ -z "${count:-}" ]; then
+        echo "  block phase: not found in the trace"
     else
-        # The block phase runs from the first "UFLHU" to the acknowledgement before "URBTU".
-        # Every byte of it crosses the line in turn (a frame, then its acknowledgement), so
-        # its wire-time minimum is all of them at 10 bits a byte. A command may be traced in
-        # more than one burst, so the commands are found in the stream of bytes sent.
-        awk -v baud=115200 '
-            { sub(/\r$/, "") }  # written on Windows, in text mode
-            $2 != "tx" && $2 != "rx" { next }
-            {
-                for (i = 3; i <= NF; i++) {
-                    if (started) count++
-                    if ($2 == "rx") { if (started) last = $1; continue }
-                    sent = sent " " $i  # the last five bytes sent, as " 55 46 4C 48 55"
-                    if (length(sent) > 15) sent = substr(sent, length(sent) - 14)
-                    at[n++ % 5] = $1
-                    if (!started && sent == " 55 46 4C 48 55") {
-                        started = 1; start = at[n % 5]; count = 5
-                    } else if (started && sent == " 55 52 42 54 55") {
-                        count -= 5; done = 1; exit
-                    }
-                }
-            }
-            END {
-                if (!done) { print "  block phase: not found in the trace"; exit }
-                took = (last - start) / 1000
-                minimum = count * 10 / baud
-                printf "  block phase: %.2f s for %d bytes on the wire; wire-time minimum %.2f s; ratio %.2f\n",
-                    took, count, minimum, took / minimum
-            }' "$work/paced.trace"
+        ratio=$(awk -v took="$took" -v count="$count" 'BEGIN { printf "%.2f", took / (count * 10 / 115200) }')
+        ratios+=("$ratio")
+        awk -v took="$took" -v count="$count" -v ratio="$ratio" -v tool="$tool_ms" \
+            -v server="$server_ms" -v loader="$loader_ms" 'BEGIN {
+            printf "  block phase: %.2f s for %d bytes on the wire; wire-time minimum %.2f s; ratio %s\n",
+                took, count, count * 10 / 115200, ratio
+            printf "    processor time a byte: tarvik-flash.exe %.1f us, Wine'"'"'s server %.1f us, loader %.1f us\n",
+                tool * 1000 / count, server * 1000 / count, loader * 1000 / count
+        }'
     fi
-else
-    echo "  block phase: no loader"
+    unset took count
+done
+if [ "${#ratios[@]}" -gt 1 ]; then
+    echo "  block phase ratio: median $(printf '%s\n' "${ratios[@]}" | sort -n |
+        sed -n "$(((${#ratios[@]} + 1) / 2))p") of ${#ratios[@]} (${ratios[*]})"
 fi
 exe_size="$(stat -c %s "$exe") bytes"
 if command -v x86_64-w64-mingw32-strip >/dev/null &&

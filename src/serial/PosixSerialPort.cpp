@@ -1,6 +1,5 @@
 #include "serial/PosixSerialPort.h"
-#include "serial/PortGate.h"
-#include "serial/SystemSerialPort.h"
+#include "serial/GatedSerialPort.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -9,10 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <limits>
-#include <system_error>
 
 namespace tarvik {
 namespace {
@@ -36,23 +32,6 @@ std::optional<speed_t> SpeedOf(std::uint32_t baud) {
         default:
             return std::nullopt;
     }
-}
-
-SerialOpenResult Failure(int error, const std::string& why = {}) {
-    std::string reason = std::generic_category().message(error);
-    if (!why.empty()) {
-        reason += " (" + why + ")";
-    }
-    return {nullptr, {error, reason, {}}};
-}
-
-// The poll() time-out for a wait until `deadline` on `clock`: at least 1 ms while any
-// time remains, so a fast clock never turns the wait into a busy loop of zero time-outs.
-int PollTimeout(const Clock& clock, Clock::TimePoint now, Clock::TimePoint deadline) {
-    const auto remaining = std::chrono::ceil<Clock::Duration>(deadline - now);
-    const auto real = std::chrono::ceil<std::chrono::milliseconds>(clock.RealDuration(remaining));
-    return static_cast<int>(
-        std::clamp<std::int64_t>(real.count(), 1, std::numeric_limits<int>::max()));
 }
 
 // What an open has taken so far; undone in reverse unless handed to a port.
@@ -87,74 +66,45 @@ struct OpenSteps {
     }
 };
 
-class PosixSerialPort final : public SerialPort {
+class PosixSerialPort final : public GatedSerialPort {
 public:
     PosixSerialPort(const Clock& clock, Clock::Duration writeStallLimit, int fd, int wakeRead,
                     int wakeWrite)
-        : m_clock(clock),
-          m_writeStallLimit(writeStallLimit),
+        : GatedSerialPort(clock, writeStallLimit),
           m_fd(fd),
           m_wakeRead(wakeRead),
           m_wakeWrite(wakeWrite) {}
 
     ~PosixSerialPort() override { Close(); }
 
-    PosixSerialPort(const PosixSerialPort&) = delete;
-    PosixSerialPort& operator=(const PosixSerialPort&) = delete;
-
-    std::optional<std::size_t> Read(std::span<std::uint8_t> buf) override {
-        const PortGate::Use use(m_gate);
-        if (!use) {
+private:
+    std::optional<std::size_t> ReadSome(std::span<std::uint8_t> rest, Clock::TimePoint now,
+                                        Clock::TimePoint deadline) override {
+        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeRead, POLLIN, 0}};
+        if (::poll(fds, 2, WaitMilliseconds(now, deadline)) < 0) {
+            return errno == EINTR ? std::optional<std::size_t>(0) : std::nullopt;
+        }
+        if (fds[1].revents != 0) {
+            return std::nullopt;  // closed while we waited
+        }
+        if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
             return std::nullopt;
         }
-        const std::size_t n = buf.size();
-        if (n == 0) {
+        if ((fds[0].revents & POLLIN) == 0) {
             return 0;
         }
-        const auto total = m_clock.Now() + ReadTimeOut(n);
-        std::size_t got = 0;
-        Clock::TimePoint lastByte{};
-        for (;;) {
-            const auto now = m_clock.Now();
-            const auto deadline = got > 0 ? std::min(total, lastByte + kReadGap) : total;
-            if (now >= deadline) {
-                return got;
-            }
-            pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeRead, POLLIN, 0}};
-            if (::poll(fds, 2, PollTimeout(m_clock, now, deadline)) < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return std::nullopt;
-            }
-            if (fds[1].revents != 0) {
-                return std::nullopt;  // closed while we waited
-            }
-            if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-                return std::nullopt;
-            }
-            if ((fds[0].revents & POLLIN) == 0) {
-                continue;
-            }
-            const ssize_t k = ::read(m_fd, buf.data() + got, n - got);
-            if (k > 0) {
-                got += static_cast<std::size_t>(k);
-                lastByte = m_clock.Now();
-                if (got == n) {
-                    return got;
-                }
-            } else if (k == 0 || (errno != EAGAIN && errno != EINTR)) {
-                // A terminal that reports input and then reads nothing has hung up.
-                return std::nullopt;
-            }
+        const ssize_t k = ::read(m_fd, rest.data(), rest.size());
+        if (k > 0) {
+            return static_cast<std::size_t>(k);
         }
+        if (k == 0 || (errno != EAGAIN && errno != EINTR)) {
+            // A terminal that reports input and then reads nothing has hung up.
+            return std::nullopt;
+        }
+        return 0;
     }
 
-    bool Write(std::span<const std::uint8_t> data) override {
-        const PortGate::Use use(m_gate);
-        if (!use) {
-            return false;
-        }
+    bool WriteAll(std::span<const std::uint8_t> data) override {
         std::size_t done = 0;
         auto stalledAt = m_clock.Now() + m_writeStallLimit;
         while (done < data.size()) {
@@ -163,7 +113,7 @@ public:
                 return false;  // the line has taken nothing for too long
             }
             pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_wakeRead, POLLIN, 0}};
-            if (::poll(fds, 2, PollTimeout(m_clock, now, stalledAt)) < 0) {
+            if (::poll(fds, 2, WaitMilliseconds(now, stalledAt)) < 0) {
                 if (errno == EINTR) {
                     continue;
                 }
@@ -189,83 +139,46 @@ public:
         return true;
     }
 
-    void Purge() override {
-        const PortGate::Use use(m_gate);
-        if (use) {
-            ::tcflush(m_fd, TCIOFLUSH);
-        }
+    void PurgeQueues() override { ::tcflush(m_fd, TCIOFLUSH); }
+
+    // One byte that nobody reads: from now on every poll of every operation wakes.
+    void WakeWaits() override {
+        const std::uint8_t byte = 1;
+        [[maybe_unused]] const ssize_t written = ::write(m_wakeWrite, &byte, 1);
     }
 
-    void Close() override { Release(false); }
-
-    void Abort() override { Release(true); }
-
-    bool IsOpen() const override { return m_gate.IsOpen(); }
-
-private:
-    void Release(bool dropOutput) {
-        // One byte that nobody reads: from now on every poll of every operation wakes.
-        const auto wake = [this] {
-            const std::uint8_t byte = 1;
-            [[maybe_unused]] const ssize_t written = ::write(m_wakeWrite, &byte, 1);
-        };
-        m_gate.Close(wake, [this, dropOutput] {
-            // Nothing is inside the descriptor and nothing new can enter, so it is ours alone.
-            // The system's close waits for queued output to drain, on some adapters for half
-            // a minute when the line is held: drain it here under the stall limit instead.
-            // A flush only where output must go: on a pseudo-terminal it also drops what the
-            // other end has not read yet.
-            if (dropOutput || !DrainOutput()) {
-                ::tcflush(m_fd, TCOFLUSH);
-            }
-            ::ioctl(m_fd, TIOCNXCL);
-            ::flock(m_fd, LOCK_UN);
-            ::close(m_fd);
-            ::close(m_wakeRead);
-            ::close(m_wakeWrite);
-        });
-    }
-
-    // Waits while the output queue shrinks; false once it has not for the stall limit.
-    bool DrainOutput() const {
-        constexpr Clock::Duration kDrainPoll{5};
+    std::optional<std::size_t> OutputQueued() const override {
         int queued = 0;
-        auto stalledAt = m_clock.Now() + m_writeStallLimit;
-        while (::ioctl(m_fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
-            if (m_clock.Now() >= stalledAt) {
-                return false;
-            }
-            const int before = queued;
-            m_clock.SleepFor(kDrainPoll);
-            if (::ioctl(m_fd, TIOCOUTQ, &queued) == 0 && queued < before) {
-                stalledAt = m_clock.Now() + m_writeStallLimit;
-            }
+        if (::ioctl(m_fd, TIOCOUTQ, &queued) != 0 || queued < 0) {
+            return std::nullopt;
         }
-        return true;
+        return static_cast<std::size_t>(queued);
     }
 
-    const Clock& m_clock;
-    const Clock::Duration m_writeStallLimit;
+    // Only where output must go: on a pseudo-terminal a flush also drops what the other end
+    // has not read yet.
+    void DropOutput() override { ::tcflush(m_fd, TCOFLUSH); }
+
+    void ReleaseSystem() override {
+        ::ioctl(m_fd, TIOCNXCL);
+        ::flock(m_fd, LOCK_UN);
+        ::close(m_fd);
+        ::close(m_wakeRead);
+        ::close(m_wakeWrite);
+    }
+
     const int m_fd;
     const int m_wakeRead;
     const int m_wakeWrite;
-    PortGate m_gate;
 };
 
 }  // namespace
 
-std::unique_ptr<SerialPortOpener> MakeSystemSerialPortOpener(const Clock& clock) {
-    return std::make_unique<PosixSerialPortOpener>(clock);
-}
-
-PosixSerialPortOpener::PosixSerialPortOpener(const Clock& clock, Clock::Duration writeStallLimit)
-    : m_clock(clock), m_writeStallLimit(writeStallLimit) {}
-
-SerialOpenResult PosixSerialPortOpener::Open(const std::filesystem::path& device,
-                                             std::uint32_t baud) {
+SerialOpenResult SystemSerialPortOpener::Open(const std::filesystem::path& device,
+                                              std::uint32_t baud) {
     const auto speed = SpeedOf(baud);
     if (!speed) {
-        return Failure(EINVAL, "no such baud rate: " + std::to_string(baud));
+        return OpenFailure(EINVAL, "no such baud rate: " + std::to_string(baud));
     }
 
     OpenSteps steps;
@@ -273,21 +186,22 @@ SerialOpenResult PosixSerialPortOpener::Open(const std::filesystem::path& device
     if (steps.fd < 0) {
         const int error = errno;
         // A terminal another program holds with TIOCEXCL refuses the open itself.
-        return error == EBUSY ? Failure(EBUSY, "held by another program") : Failure(error);
+        return error == EBUSY ? OpenFailure(EBUSY, "held by another program") : OpenFailure(error);
     }
     termios tio{};
     // Checked before locking, so that a mistaken path never takes a lock on a shared file.
     if (::tcgetattr(steps.fd, &tio) != 0) {
-        return Failure(ENOTTY, "not a serial port");
+        return OpenFailure(ENOTTY, "not a serial port");
     }
     // TIOCEXCL alone does not stop root nor a second open in this process; the lock does.
     if (::flock(steps.fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
-        return error == EWOULDBLOCK ? Failure(EBUSY, "held by another program") : Failure(error);
+        return error == EWOULDBLOCK ? OpenFailure(EBUSY, "held by another program")
+                                    : OpenFailure(error);
     }
     steps.locked = true;
     if (::ioctl(steps.fd, TIOCEXCL) != 0) {
-        return Failure(errno);
+        return OpenFailure(errno);
     }
     steps.exclusive = true;
 
@@ -302,20 +216,20 @@ SerialOpenResult PosixSerialPortOpener::Open(const std::filesystem::path& device
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
     if (::cfsetispeed(&tio, *speed) != 0 || ::cfsetospeed(&tio, *speed) != 0) {
-        return Failure(errno);
+        return OpenFailure(errno);
     }
     if (::tcsetattr(steps.fd, TCSANOW, &tio) != 0) {
-        return Failure(errno);
+        return OpenFailure(errno);
     }
     // Whatever the line caught before we configured it is noise. Only input: the output
     // queue of a port just opened holds nothing of ours (a close drains it), and on a
     // pseudo-terminal flushing it would drop what an earlier opening wrote and the other
     // end has not read yet.
     if (::tcflush(steps.fd, TCIFLUSH) != 0) {
-        return Failure(errno);
+        return OpenFailure(errno);
     }
     if (::pipe2(steps.wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-        return Failure(errno);
+        return OpenFailure(errno);
     }
 
     auto port = std::make_shared<PosixSerialPort>(m_clock, m_writeStallLimit, steps.fd,

@@ -1,22 +1,10 @@
 #pragma once
 
-#include "clock/Clock.h"
-#include "serial/SerialPort.h"
+#include "serial/SystemSerialPortOpener.h"
 
 namespace tarvik {
 
-// Opens real serial ports (and pseudo-terminals) through termios. Every time-out of the
-// ports it returns is measured on `clock`, which must outlive them.
-class PosixSerialPortOpener : public SerialPortOpener {
-public:
-    explicit PosixSerialPortOpener(const Clock& clock,
-                                   Clock::Duration writeStallLimit = kWriteStallLimit);
-
-    SerialOpenResult Open(const std::filesystem::path& device, std::uint32_t baud) override;
-
-private:
-    const Clock& m_clock;
-    const Clock::Duration m_writeStallLimit;
-};
+// On POSIX the system's serial ports are termios terminals, pseudo-terminals included.
+using PosixSerialPortOpener = SystemSerialPortOpener;
 
 }  // namespace tarvik

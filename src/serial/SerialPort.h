@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <system_error>
 
 namespace tarvik {
 
@@ -68,6 +69,15 @@ struct SerialOpenResult {
     std::shared_ptr<SerialPort> port;  // empty when the open failed
     SerialOpenError error;
 };
+
+// A failed open: `error` in the generic words for it, and `why` after them where given.
+inline SerialOpenResult OpenFailure(int error, const std::string& why = {}) {
+    std::string reason = std::generic_category().message(error);
+    if (!why.empty()) {
+        reason += " (" + why + ")";
+    }
+    return {nullptr, {error, reason, {}}};
+}
 
 // Opens serial ports by device path. The real one talks to the system; tests wrap it.
 class SerialPortOpener {

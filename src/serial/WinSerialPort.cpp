@@ -1,6 +1,5 @@
 #include "serial/WinSerialPort.h"
-#include "serial/PortGate.h"
-#include "serial/SystemSerialPort.h"
+#include "serial/GatedSerialPort.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -9,26 +8,17 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cwctype>
 #include <mutex>
-#include <set>
 #include <string>
-#include <system_error>
 #include <utility>
 #include <vector>
 
+#include "serial/WinCommSettings.h"
+#include "serial/WinErrorText.h"
+#include "serial/WinPortClaim.h"
+
 namespace tarvik {
 namespace {
-
-// The same rules handed to the driver, so that no read request can outlive them even where
-// our own wait is longer (a slow clock); in real time, as the driver counts.
-constexpr COMMTIMEOUTS kTimeouts = {
-    30,   // ReadIntervalTimeout
-    10,   // ReadTotalTimeoutMultiplier
-    200,  // ReadTotalTimeoutConstant
-    0,    // WriteTotalTimeoutMultiplier: writes have no system time-out; the stall limit
-    0,    // WriteTotalTimeoutConstant    is ours, measured on the clock
-};
 
 // A write request at most this long: its completion tells that the line moves, also where
 // the driver does not count a pending request in its output queue. At 2400 baud it takes a
@@ -36,132 +26,15 @@ constexpr COMMTIMEOUTS kTimeouts = {
 constexpr DWORD kWriteChunk = 256;
 // How often a blocked write looks at the output queue for progress, in real time.
 constexpr DWORD kWriteSliceMs = 50;
-// How often a closing port looks at the output queue while it drains, on the clock.
-constexpr Clock::Duration kDrainPoll{5};
-
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 
-bool SupportedRate(std::uint32_t baud) {
-    switch (baud) {
-        case 2400:
-        case 4800:
-        case 9600:
-        case 19200:
-        case 38400:
-        case 57600:
-        case 115200:
-            return true;
-        default:
-            return false;
-    }
+// The event a request is handed: `event` with its lowest bit set. The system still sets it
+// when the request is done, but posts no completion packet for it. The port belongs to no
+// completion port, yet without the bit every request that completes at once costs a call to
+// post one: under Wine a round trip to its server, for every byte of a download.
+HANDLE WithoutCompletionPacket(HANDLE event) {
+    return reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event) | 1);
 }
-
-// The wait handed to the system for a wait until `deadline` on `clock`: at least 1 ms while
-// any time remains, so that a fast clock never turns the wait into a busy loop.
-DWORD WaitTime(const Clock& clock, Clock::TimePoint now, Clock::TimePoint deadline) {
-    const auto remaining = std::chrono::ceil<Clock::Duration>(deadline - now);
-    const auto real = std::chrono::ceil<std::chrono::milliseconds>(clock.RealDuration(remaining));
-    // INFINITE is 0xFFFFFFFF: stay below it.
-    return static_cast<DWORD>(std::clamp<std::int64_t>(real.count(), 1, 0x7FFFFFFF));
-}
-
-// The system's own words for `code`, in UTF-8, without the closing period and line break.
-std::string SystemText(DWORD code) {
-    wchar_t* buffer = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    std::string text;
-    if (length > 0 && buffer != nullptr) {
-        const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length),
-                                                nullptr, 0, nullptr, nullptr);
-        if (bytes > 0) {
-            text.resize(static_cast<std::size_t>(bytes));
-            ::WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), text.data(), bytes,
-                                  nullptr, nullptr);
-        }
-    }
-    if (buffer != nullptr) {
-        ::LocalFree(buffer);
-    }
-    while (!text.empty() && (text.back() == '.' || text.back() == ' ' || text.back() == '\r' ||
-                             text.back() == '\n')) {
-        text.pop_back();
-    }
-    return text.empty() ? "Windows error " + std::to_string(code) : text;
-}
-
-SerialOpenResult Failure(int error, const std::string& why = {}) {
-    std::string reason = std::generic_category().message(error);
-    if (!why.empty()) {
-        reason += " (" + why + ")";
-    }
-    return {nullptr, {error, reason, {}}};
-}
-
-// An open's failure as the operator is told it. A port that another program holds answers
-// "access denied" (a file, "sharing violation"): the share mode 0 of its holder, never a
-// permission of ours. What has no errno-style meaning keeps the system's words.
-SerialOpenResult FailureOf(DWORD code) {
-    switch (code) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-            return Failure(ENOENT, "does not exist");
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
-            return Failure(EBUSY, "held by another program");
-        default: {
-            const std::string text = SystemText(code);
-            return {nullptr, {EIO, text, text}};
-        }
-    }
-}
-
-// A port's place in the list of ports this process holds, by its name in capitals without the
-// device prefix ("COM3" and "\\.\com3" are one port). Windows refuses a second opener of a
-// COM port by itself; Wine does not for the terminals it maps to COM names, so the process
-// keeps its own list as well. Held from a successful claim until Give or destruction.
-class PortClaim {
-public:
-    explicit PortClaim(const std::filesystem::path& device) : m_name(device.wstring()) {
-        for (const std::wstring prefix : {LR"(\\.\)", LR"(\\?\)"}) {
-            if (m_name.starts_with(prefix)) {
-                m_name.erase(0, prefix.size());
-            }
-        }
-        std::transform(m_name.begin(), m_name.end(), m_name.begin(),
-                       [](wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); });
-        std::lock_guard lock(Lock());
-        m_held = Held().insert(m_name).second;
-    }
-    ~PortClaim() { Give(); }
-    PortClaim(PortClaim&& other) noexcept
-        : m_name(std::move(other.m_name)), m_held(std::exchange(other.m_held, false)) {}
-    PortClaim(const PortClaim&) = delete;
-    PortClaim& operator=(const PortClaim&) = delete;
-
-    explicit operator bool() const { return m_held; }
-
-    void Give() {
-        if (std::exchange(m_held, false)) {
-            std::lock_guard lock(Lock());
-            Held().erase(m_name);
-        }
-    }
-
-private:
-    static std::mutex& Lock() {
-        static std::mutex lock;
-        return lock;
-    }
-    static std::set<std::wstring>& Held() {
-        static std::set<std::wstring> held;
-        return held;
-    }
-
-    std::wstring m_name;
-    bool m_held = false;
-};
 
 // Owns a handle until it is handed over.
 class Handle {
@@ -192,66 +65,32 @@ private:
 // waits on it together with the port's close event, and a request that is to end early is
 // cancelled with CancelIoEx and waited for, so that the system is done with its buffer and
 // its OVERLAPPED before they go away. The handle is closed only once no request is left.
-class WinSerialPort final : public SerialPort {
+class WinSerialPort final : public GatedSerialPort {
 public:
-    WinSerialPort(const Clock& clock, Clock::Duration writeStallLimit, PortClaim claim, HANDLE comm,
-                  HANDLE closing)
-        : m_clock(clock),
-          m_writeStallLimit(writeStallLimit),
+    WinSerialPort(const Clock& clock, Clock::Duration writeStallLimit, win::PortClaim claim,
+                  HANDLE comm, HANDLE closing)
+        : GatedSerialPort(clock, writeStallLimit),
           m_claim(std::move(claim)),
           m_comm(comm),
           m_closing(closing) {}
 
     ~WinSerialPort() override { Close(); }
 
-    WinSerialPort(const WinSerialPort&) = delete;
-    WinSerialPort& operator=(const WinSerialPort&) = delete;
-
-    std::optional<std::size_t> Read(std::span<std::uint8_t> buf) override {
-        const PortGate::Use use(m_gate);
-        if (!use) {
+private:
+    // The driver's own time-outs count real time; with a clock of our own the gaps and the
+    // total are ours. So a read takes what has already arrived, and otherwise waits for one
+    // byte at a time: that byte's arrival is the time the gap counts from.
+    std::optional<std::size_t> ReadSome(std::span<std::uint8_t> rest, Clock::TimePoint,
+                                        Clock::TimePoint deadline) override {
+        const auto queued = InputQueued();
+        if (!queued) {
             return std::nullopt;
         }
-        const std::size_t n = buf.size();
-        if (n == 0) {
-            return 0;
-        }
-        // The driver's own time-outs count real time; with a clock of our own the gaps and the
-        // total are ours. So the read takes what has already arrived, and otherwise waits for
-        // one byte at a time: that byte's arrival is the time the gap counts from.
-        const auto total = m_clock.Now() + ReadTimeOut(n);
-        std::size_t got = 0;
-        Clock::TimePoint lastByte{};
-        for (;;) {
-            const auto now = m_clock.Now();
-            const auto deadline = got > 0 ? std::min(total, lastByte + kReadGap) : total;
-            if (now >= deadline) {
-                return got;
-            }
-            const auto queued = InputQueued();
-            if (!queued) {
-                return std::nullopt;
-            }
-            const std::size_t want = std::clamp<std::size_t>(*queued, 1, n - got);
-            const auto k = Transfer(nullptr, buf.data() + got, want, deadline);
-            if (!k) {
-                return std::nullopt;
-            }
-            if (*k > 0) {
-                got += *k;
-                lastByte = m_clock.Now();
-                if (got == n) {
-                    return got;
-                }
-            }
-        }
+        const std::size_t want = std::clamp<std::size_t>(*queued, 1, rest.size());
+        return Transfer(nullptr, rest.data(), want, deadline);
     }
 
-    bool Write(std::span<const std::uint8_t> data) override {
-        const PortGate::Use use(m_gate);
-        if (!use) {
-            return false;
-        }
+    bool WriteAll(std::span<const std::uint8_t> data) override {
         std::size_t done = 0;
         while (done < data.size()) {
             const std::size_t chunk = std::min<std::size_t>(data.size() - done, kWriteChunk);
@@ -264,20 +103,28 @@ public:
         return true;
     }
 
-    void Purge() override {
-        const PortGate::Use use(m_gate);
-        if (use) {
-            ::PurgeComm(m_comm, kPurgeAll);
-        }
+    void PurgeQueues() override { ::PurgeComm(m_comm, kPurgeAll); }
+
+    // From now on every wait of every request wakes.
+    void WakeWaits() override { ::SetEvent(m_closing); }
+
+    std::optional<std::size_t> OutputQueued() const override {
+        const auto queues = Queues();
+        return queues ? std::optional<std::size_t>(queues->cbOutQue) : std::nullopt;
     }
 
-    void Close() override { Release(false); }
+    void DropOutput() override { ::PurgeComm(m_comm, PURGE_TXABORT | PURGE_TXCLEAR); }
 
-    void Abort() override { Release(true); }
+    // No request is left and none can start, so the handle is ours alone.
+    void ReleaseSystem() override {
+        ::CloseHandle(m_comm);
+        ::CloseHandle(m_closing);
+        for (const HANDLE event : m_events) {
+            ::CloseHandle(event);
+        }
+        m_claim.Give();
+    }
 
-    bool IsOpen() const override { return m_gate.IsOpen(); }
-
-private:
     // One request of `size` bytes: a write of `out`, or a read into `in`. A read waits until
     // `deadline`; a write until the line has taken nothing for the stall limit. The count
     // moved, or nothing when the port failed, was closed, or a write stalled.
@@ -289,7 +136,7 @@ private:
             return std::nullopt;
         }
         OVERLAPPED ov{};
-        ov.hEvent = event.Get();
+        ov.hEvent = WithoutCompletionPacket(event.Get());
         const auto length = static_cast<DWORD>(size);
         DWORD moved = 0;
         const BOOL finished = write ? ::WriteFile(m_comm, out, length, &moved, &ov)
@@ -302,7 +149,11 @@ private:
             return Ended(error, write, size, 0);
         }
         auto stalledAt = m_clock.Now() + m_writeStallLimit;
-        auto outQueued = write ? OutputQueued().value_or(0) : 0;
+        // The output queue as last seen; first looked at once a slice has passed, so that a
+        // write done within its first slice (every byte of a download on a moving line) costs
+        // no look at all. That first look counts as progress: a write is never failed sooner
+        // than the stall limit after the line last took a byte.
+        std::optional<std::size_t> outQueued;
         const HANDLE waits[2] = {event.Get(), m_closing};
         for (;;) {
             const auto now = m_clock.Now();
@@ -310,7 +161,7 @@ private:
             if (now >= until) {
                 break;
             }
-            DWORD wait = WaitTime(m_clock, now, until);
+            DWORD wait = static_cast<DWORD>(WaitMilliseconds(now, until));
             if (write) {
                 wait = std::min(wait, kWriteSliceMs);
             }
@@ -325,10 +176,10 @@ private:
             if (write) {
                 // A pending write moves while the driver's output queue shrinks.
                 const auto queued = OutputQueued();
-                if (queued && *queued < outQueued) {
+                if (queued && (!outQueued || *queued < *outQueued)) {
                     stalledAt = m_clock.Now() + m_writeStallLimit;
                 }
-                outQueued = queued.value_or(outQueued);
+                outQueued = queued ? queued : outQueued;
             }
         }
         // A read's time is up: whatever came before the cancel counts. A write that stalled
@@ -415,53 +266,9 @@ private:
         return queues ? std::optional<std::size_t>(queues->cbInQue) : std::nullopt;
     }
 
-    std::optional<std::size_t> OutputQueued() const {
-        const auto queues = Queues();
-        return queues ? std::optional<std::size_t>(queues->cbOutQue) : std::nullopt;
-    }
-
-    void Release(bool dropOutput) {
-        // From now on every wait of every request wakes.
-        const auto wake = [this] { ::SetEvent(m_closing); };
-        m_gate.Close(wake, [this, dropOutput] {
-            // No request is left and none can start, so the handle is ours alone. What is
-            // still queued goes out while the line takes it, or is dropped.
-            if (dropOutput || !DrainOutput()) {
-                ::PurgeComm(m_comm, PURGE_TXABORT | PURGE_TXCLEAR);
-            }
-            ::CloseHandle(m_comm);
-            ::CloseHandle(m_closing);
-            for (const HANDLE event : m_events) {
-                ::CloseHandle(event);
-            }
-            m_claim.Give();
-        });
-    }
-
-    // Waits while the output queue shrinks; false once it has not for the stall limit.
-    bool DrainOutput() const {
-        auto stalledAt = m_clock.Now() + m_writeStallLimit;
-        auto queued = OutputQueued();
-        while (queued && *queued > 0) {
-            if (m_clock.Now() >= stalledAt) {
-                return false;
-            }
-            m_clock.SleepFor(kDrainPoll);
-            const auto now = OutputQueued();
-            if (now && *now < *queued) {
-                stalledAt = m_clock.Now() + m_writeStallLimit;
-            }
-            queued = now;
-        }
-        return true;
-    }
-
-    const Clock& m_clock;
-    const Clock::Duration m_writeStallLimit;
-    PortClaim m_claim;  // given back once the handle is closed
+    win::PortClaim m_claim;  // given back once the handle is closed
     const HANDLE m_comm;
     const HANDLE m_closing;  // manual reset, set by Close and Abort
-    PortGate m_gate;
 
     // The events of finished requests, for the next ones: the tool writes a byte a request,
     // and an event made and closed for each costs two more calls into the system (under
@@ -472,66 +279,27 @@ private:
 
 }  // namespace
 
-std::unique_ptr<SerialPortOpener> MakeSystemSerialPortOpener(const Clock& clock) {
-    return std::make_unique<WinSerialPortOpener>(clock);
-}
-
-WinSerialPortOpener::WinSerialPortOpener(const Clock& clock, Clock::Duration writeStallLimit)
-    : m_clock(clock), m_writeStallLimit(writeStallLimit) {}
-
-SerialOpenResult WinSerialPortOpener::Open(const std::filesystem::path& device,
-                                           std::uint32_t baud) {
-    if (!SupportedRate(baud)) {
-        return Failure(EINVAL, "no such baud rate: " + std::to_string(baud));
+SerialOpenResult SystemSerialPortOpener::Open(const std::filesystem::path& device,
+                                              std::uint32_t baud) {
+    if (!win::SupportedRate(baud)) {
+        return OpenFailure(EINVAL, "no such baud rate: " + std::to_string(baud));
     }
-    PortClaim claim(device);
+    win::PortClaim claim(device);
     if (!claim) {
-        return Failure(EBUSY, "held by another program");
+        return OpenFailure(EBUSY, "held by another program");
     }
     // Share mode 0: exclusive, also against other programs.
     Handle comm(::CreateFileW(device.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
     if (!comm) {
-        return FailureOf(::GetLastError());
+        return win::OpenFailureOf(::GetLastError());
     }
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    if (!::GetCommState(comm.Get(), &dcb)) {
-        return Failure(ENOTTY, "not a serial port");
-    }
-    // Raw 8N1: the loader's frames carry every byte value, so nothing may be stripped,
-    // replaced or taken as flow control, and no line error may stop later requests. DTR and
-    // RTS are raised for adapters that power the line from them; hardware flow control stays
-    // as the operator set it up.
-    dcb.BaudRate = baud;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fBinary = TRUE;
-    dcb.fParity = FALSE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fNull = FALSE;
-    dcb.fErrorChar = FALSE;
-    dcb.fAbortOnError = FALSE;
-    dcb.fDsrSensitivity = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    if (!::SetCommState(comm.Get(), &dcb)) {
-        return FailureOf(::GetLastError());
-    }
-    COMMTIMEOUTS timeouts = kTimeouts;
-    if (!::SetCommTimeouts(comm.Get(), &timeouts)) {
-        return FailureOf(::GetLastError());
-    }
-    // Whatever the line caught before we configured it is noise. Only input: the output
-    // queue of a port just opened holds nothing of ours.
-    if (!::PurgeComm(comm.Get(), PURGE_RXABORT | PURGE_RXCLEAR)) {
-        return FailureOf(::GetLastError());
+    if (auto failure = win::SetUpComm(comm.Get(), baud)) {
+        return std::move(*failure);
     }
     Handle closing(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!closing) {
-        return FailureOf(::GetLastError());
+        return win::OpenFailureOf(::GetLastError());
     }
     auto port = std::make_shared<WinSerialPort>(m_clock, m_writeStallLimit, std::move(claim),
                                                 comm.Get(), closing.Get());
