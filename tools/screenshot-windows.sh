@@ -28,33 +28,9 @@ for tool in wine wineserver Xvfb xdotool import; do
     command -v "$tool" >/dev/null || die "$tool is not installed"
 done
 
-export WINEPREFIX=$build_dir/wine-window
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -d "$WINEPREFIX" ]; then
-    DISPLAY='' wineboot -i >/dev/null 2>&1 || die "cannot make the Wine prefix $WINEPREFIX"
-fi
-# A desktop started without a display takes no window: whatever ran before goes first.
-wineserver -k 2>/dev/null || true
-
-number=$(mktemp)
-xvfb=
-cleanup() {
-    wineserver -k 2>/dev/null || true # the prefix's server, and the window with it
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
-    wait 2>/dev/null || true
-    rm -f "$number"
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$number" 2>/dev/null &
-xvfb=$!
-for ((tenths = 0; tenths < 100; tenths++)); do
-    [ -s "$number" ] && break
-    sleep 0.1
-done
-[ -s "$number" ] || die "Xvfb did not start"
-export DISPLAY=:$(head -n 1 "$number")
+source "$(dirname "$0")/wine-display.sh"
+trap wine_display_down EXIT
+wine_display_up "$build_dir/wine-window" "$size"
 
 wine explorer "/desktop=tarvik,$size" "$exe" --demo >/dev/null 2>&1 &
 for ((tenths = 0; tenths < kShowLimit; tenths++)); do

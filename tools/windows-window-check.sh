@@ -30,40 +30,16 @@ for tool in wine wineserver Xvfb xdotool; do
     command -v "$tool" >/dev/null || die "$tool is not installed"
 done
 
-export WINEPREFIX=$build_dir/wine-window
-export WINEDEBUG=-all
-# No Mono or Gecko: nothing here needs them, and their installers would ask on the display.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -d "$WINEPREFIX" ]; then
-    DISPLAY='' wineboot -i >/dev/null 2>&1 || die "cannot make the Wine prefix $WINEPREFIX"
-fi
-# A desktop started without a display takes no window: whatever ran before goes first.
-wineserver -k 2>/dev/null
-
-number=$(mktemp) || exit 2
-xvfb=
+source "$(dirname "$0")/wine-display.sh"
 app=
 cleanup() {
     [ -n "$app" ] && kill "$app" 2>/dev/null
-    # The prefix is ours alone: its server goes with whatever still runs in it.
-    wineserver -k 2>/dev/null
-    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
-    wait 2>/dev/null
-    rm -f "$number"
+    wine_display_down
 }
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
-
-# Xvfb picks a free display itself: no clash with anyone else's.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$number" 2>/dev/null &
-xvfb=$!
-for ((tenths = 0; tenths < 100; tenths++)); do
-    [ -s "$number" ] && break
-    sleep 0.1
-done
-[ -s "$number" ] || die "Xvfb did not start"
-export DISPLAY=:$(head -n 1 "$number")
+wine_display_up "$build_dir/wine-window" 1024x768
 # The prefix's server up before the clock starts: the time is the program's, not the server's.
 wine cmd /c exit >/dev/null 2>&1
 

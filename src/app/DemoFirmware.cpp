@@ -3,6 +3,8 @@
 #include <system_error>
 
 #include "app/ProgramPath.h"
+#include "app/UpdaterDlg.h"
+#include "image/FirmwareFiles.h"
 
 namespace tarvik {
 
@@ -21,6 +23,17 @@ std::filesystem::path DemoFirmware() {
         return source;
     }
     return installed;
+}
+
+void ChooseDemoFirmware(CUpdaterDlg& dlg) {
+    const FirmwareFile file = FirmwareFileFromPath(DemoFirmware());
+    {
+        std::lock_guard lock(dlg.m_dataLock);
+        dlg.m_strFileFolder = file.folder;
+        dlg.m_strFileTitle = file.title;
+        dlg.m_strFileExt = file.ext;
+    }
+    dlg.SetStatus("Demo: simulated devices on COM1 and USB Port");
 }
 
 }  // namespace tarvik

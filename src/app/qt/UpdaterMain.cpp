@@ -10,7 +10,6 @@
 #include "app/qt/QtDialogView.h"
 #include "app/qt/UpdaterWindow.h"
 #include "hid/SystemHidTransport.h"
-#include "image/FirmwareFiles.h"
 #include "serial/SystemSerialPort.h"
 #include "sim/HidLoaderSim.h"
 #include "sim/SerialLoaderSim.h"
@@ -71,14 +70,7 @@ int main(int argc, char** argv) {
                            QStringLiteral("COM%1: simulated loader on %2")
                                .arg(kDemoSerialPort)
                                .arg(QString::fromStdString(serialSim->DevicePath().string())));
-        const FirmwareFile file = FirmwareFileFromPath(DemoFirmware());
-        {
-            std::lock_guard lock(dlg.m_dataLock);
-            dlg.m_strFileFolder = file.folder;
-            dlg.m_strFileTitle = file.title;
-            dlg.m_strFileExt = file.ext;
-        }
-        dlg.SetStatus("Demo: simulated devices on COM1 and USB Port");
+        ChooseDemoFirmware(dlg);
     }
     window.show();
     return window.exec();

@@ -16,7 +16,6 @@
 #include "app/win32/Win32DialogView.h"
 #include "hid/SystemHidTransport.h"
 #include "hid/WinText.h"
-#include "image/FirmwareFiles.h"
 #include "serial/SystemSerialPort.h"
 #include "sim/HidLoaderSim.h"
 #include "sim/InProcessSerialLoader.h"
@@ -106,14 +105,7 @@ int main() {
         window.SetPortNote(kDemoSerialPort, "COM" + std::to_string(kDemoSerialPort) +
                                                 ": simulated loader on " +
                                                 win::Utf8(serialSim->DevicePath().wstring()));
-        const FirmwareFile file = FirmwareFileFromPath(DemoFirmware());
-        {
-            std::lock_guard lock(dlg.m_dataLock);
-            dlg.m_strFileFolder = file.folder;
-            dlg.m_strFileTitle = file.title;
-            dlg.m_strFileExt = file.ext;
-        }
-        dlg.SetStatus("Demo: simulated devices on COM1 and USB Port");
+        ChooseDemoFirmware(dlg);
     }
     window.RunUntilClosed();
     return 0;
